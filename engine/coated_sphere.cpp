@@ -1,0 +1,1 @@
+#include <coatedmie/engine.h>

@@ -1,0 +1,79 @@
+// Scattering and absorption of a plane wave by a coated sphere: a homogeneous
+// core inside a concentric homogeneous shell, both in a non-absorbing medium.
+//
+// Conventions
+// - Size parameters are 2*pi*r*n_medium/lambda for the core radius and the
+//   outer radius; they must be positive and finite.
+// - Refractive indices are relative to the medium. The imaginary parts may be
+//   written with either sign convention (n + ik or n - ik): one negative
+//   imaginary part puts both indices into the negative convention. Both
+//   conventions give the same efficiencies and intensities; the coefficients
+//   of the negative convention are the complex conjugates.
+// - The layer with the larger size parameter is the outer surface (the shell);
+//   on a tie the first layer given is a shell of zero thickness.
+// - Efficiencies are cross-sections divided by pi*r_outer^2, or by the core's
+//   pi*r_core^2 when the shell index is exactly 1 + 0i (a core in vacuum).
+// - I1 = |S1|^2 and I2 = |S2|^2 are unnormalised: no factor 1/k^2 or 1/(pi x^2).
+//
+// The engine keeps its series coefficients in static tables of fixed capacity,
+// so it is not reentrant: one computation at a time, and computeIntensity reads
+// what the last successful computeCoatedSphere left there.
+//
+// Example: computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, rec) returns 20 and
+// sets rec.Kext = 3.135894..., rec.Ksca = 2.011933..., rec.Kabs = 1.123961...;
+// computeIntensity(20, 0.0, out) then sets out.I1 = out.I2 = 394.7263...
+#ifndef COATEDMIE_ENGINE_H
+#define COATEDMIE_ENGINE_H
+
+namespace coatedmie {
+
+// Entries per coefficient or log-derivative table.
+inline constexpr int kTableCapacity = 100000;
+// Largest term count a computation accepts: the log-derivative tables use
+// entries up to N + 1. An outer size parameter of 99621 needs 99998 terms.
+inline constexpr int kMaxTermCount = kTableCapacity - 2;
+
+struct EfficiencyRecord {
+    double Kext;  // extinction efficiency
+    double Ksca;  // scattering efficiency
+    double Kabs;  // absorption efficiency, exactly +0 below 1e-10 of Kext
+};
+
+struct IntensityRecord {
+    double reserved;  // never read or written by the engine
+    double I1;        // |S1|^2, perpendicular polarisation
+    double I2;        // |S2|^2, parallel polarisation
+};
+
+// Series coefficients a_n and b_n of the last successful computation; entry n
+// holds order n, entry 0 is unused.
+struct CoefficientTables {
+    double aRe[kTableCapacity];
+    double aIm[kTableCapacity];
+    double bRe[kTableCapacity];
+    double bIm[kTableCapacity];
+};
+
+// Number of series terms for an outer size parameter y, or 0 when y is
+// negative, not a number, or needs more than kMaxTermCount terms (y > 99621).
+int termCountFor(double outerSizeParameter);
+
+// Computes the coefficient tables and the efficiencies of the coated sphere
+// made of the two layers (size parameter, refractive index) and returns the
+// term count N (at least 2). Returns 0, writing neither the tables nor the
+// record, when the outer size parameter is negative, not a number, infinite,
+// or too large for the tables (termCountFor gives 0).
+int computeCoatedSphere(double alpha1, double index1Re, double index1Im,
+                        double alpha2, double index2Re, double index2Im,
+                        EfficiencyRecord& efficiencies);
+
+// Evaluates I1 and I2 at the scattering angle theta (radians) from the first
+// max(N, 1) coefficients of the last computation. Writes only I1 and I2.
+void computeIntensity(int termCount, double theta, IntensityRecord& intensity);
+
+// Read access to the coefficients of the last computation.
+const CoefficientTables& coefficientTables();
+
+}  // namespace coatedmie
+
+#endif  // COATEDMIE_ENGINE_H
