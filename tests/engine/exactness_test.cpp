@@ -123,6 +123,11 @@ TEST(ExactArithmetic, PowerFunctionSquaresAreLibraryCalls) {
     EXPECT_EQ(bitsOf(e.Ksca), bitsOf(0x1.1b8f1f6fe47d9p+0));
     EXPECT_EQ(coefficientHash(994), 0x033d9695637e9192ULL);
 
+    // Behind a vacuum shell the core's x^2 is the divisor (x * x: ...a5c, ...aff).
+    ASSERT_EQ(computeCoatedSphere(1000, 1.0, 0.0, 915.5273818969727, 1.5, 0.0, e), 1081);
+    EXPECT_EQ(bitsOf(e.Kext), bitsOf(0x1.03a3ac446aa5bp+1));
+    EXPECT_EQ(bitsOf(e.Ksca), bitsOf(0x1.03a3ac446aafep+1));
+
     // sin(theta) here is a 27-bit number whose square is such a tie; with
     // sin * sin the intensities would end in ...1c9 and ...956.
     ASSERT_EQ(computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, e), 20);
