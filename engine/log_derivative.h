@@ -31,7 +31,7 @@ inline constexpr double kLentzTolerance = 1e-20;
 // passes (absorption shortens this a lot; |z| <= n needs a few hundred at
 // most), some 25 ns each. Without a cap an argument of modulus 1e12 would run
 // for hours, and one of 1e150 forever. This cap is 25 times what |z| = 1e7
-// needs and costs about 6 s per table when it is hit.
+// needs; hitting it costs several seconds per table (6 to 10 s measured).
 inline constexpr int kLentzPassLimit = 250000000;
 
 // D_n(z) by Lentz's method on the continued fraction
