@@ -13,6 +13,8 @@
 
 #include "complex_kernel.h"
 #include "log_derivative.h"
+#include "small_particle.h"
+#include "start_values.h"
 
 namespace coatedmie {
 
@@ -52,38 +54,6 @@ ScattererDescription normalise(double alpha1, double index1Re, double index1Im, 
     return s;
 }
 
-// psi_1(y)/xi_1(y) in closed form.
-ComplexResult firstOrderPsiOverXi(double y, double ySquare, int signConvention) {
-    const double numeratorRe = std::pow(std::sin(y) - y * std::cos(y), 2.0);
-    double numeratorIm = y * std::cos(2.0 * y) + 0.5 * (std::sin(2.0 * y) * (ySquare - 1.0));
-    if (signConvention == +1) {
-        numeratorIm = -numeratorIm;
-    }
-    return {numeratorRe / (ySquare + 1.0), numeratorIm / (ySquare + 1.0)};
-}
-
-// Order-0 shell ratio sin(m2 x)/sin(m2 y) * exp(i s m2 (y - x)), written so
-// that every exponent is <= 0 (Im m2 has the sign s and x <= y).
-ComplexResult zerothOrderShellRatio(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
-                                    int signConvention) {
-    const double a = m2xRe;
-    const double b = m2xIm;
-    const double c = m2yRe;
-    const double d = m2yIm;
-    QuotientProduct q;
-    double scale;
-    if (signConvention == +1) {
-        complexQuotientProduct(std::exp(-2.0 * b) - std::cos(2.0 * a), std::sin(2.0 * a),
-                               std::exp(-2.0 * d) - std::cos(2.0 * c), std::sin(2.0 * c), q);
-        scale = std::exp(2.0 * (b - d));
-    } else {
-        complexQuotientProduct(std::cos(2.0 * a) - std::exp(2.0 * b), std::sin(2.0 * a),
-                               std::cos(2.0 * c) - std::exp(2.0 * d), std::sin(2.0 * c), q);
-        scale = std::exp(2.0 * (d - b));
-    }
-    return {scale * q.quotRe, scale * q.quotIm};
-}
-
 ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
     QuotientProduct qp;
     complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
@@ -113,6 +83,24 @@ ComplexResult seriesCoefficient(const ComplexResult& psiOverXi, const ComplexRes
     return product(psiOverXi, quotient(numerator, denominator));
 }
 
+// Kext and Ksca from the sums; Kabs as their difference, unless that is
+// below 1e-10 of Kext (rounding residue) or not a number.
+int fillEfficiencies(const ScattererDescription& s, double ySquare, double sumExt, double sumSca,
+                     int termCount, EfficiencyRecord& efficiencies) {
+    // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
+    // the core's cross-section.
+    const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
+    const double normSquare = vacuumShell ? std::pow(s.x, 2.0) : ySquare;
+    efficiencies.Kext = (sumExt + sumExt) / normSquare;
+    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
+    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
+    // The negated test also clears a ratio that is not a number (0/0).
+    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
+        efficiencies.Kabs = 0.0;
+    }
+    return termCount;
+}
+
 }  // namespace
 
 int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
@@ -136,6 +124,11 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         return 0;
     }
     const LogDerivativeTables& D = logDerivativeTables();
+    if (y < kSmallParticleLimit) {
+        accumulateSmallParticleOrders({y, x, s.m2Re, s.m2Im, s.m1Re, s.m1Im, s.signConvention},
+                                      termCount, D, coefficients, sumExt, sumSca);
+        return fillEfficiencies(s, ySquare, sumExt, sumSca, termCount, efficiencies);
+    }
 
     const ComplexResult one{1.0, 0.0};
     const ComplexResult m2{s.m2Re, s.m2Im};
@@ -209,18 +202,7 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         sumSca = squares * f + sumSca;
     }
 
-    // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
-    // the core's cross-section.
-    const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
-    const double normSquare = vacuumShell ? std::pow(x, 2.0) : ySquare;
-    efficiencies.Kext = (sumExt + sumExt) / normSquare;
-    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
-    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
-    // The negated test also clears a ratio that is not a number (0/0).
-    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
-        efficiencies.Kabs = 0.0;
-    }
-    return termCount;
+    return fillEfficiencies(s, ySquare, sumExt, sumSca, termCount, efficiencies);
 }
 
 const CoefficientTables& coefficientTables() { return coefficients; }

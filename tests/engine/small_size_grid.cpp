@@ -95,7 +95,8 @@ Comparison compare(const Case& c) {
     r.firstCoefficientDigits = digits(t.aRe[1], t.aIm[1], ref.a[0]);
     r.extinctionDigits = digits(e.Kext, ref.Kext);
 
-    const bool lossless = l.shellIm == 0 && l.coreIm == 0;
+    // A shell of zero thickness absorbs nothing, whatever its index.
+    const bool lossless = l.coreIm == 0 && (l.shellIm == 0 || c.coreFraction == 1);
     // A residue of the quadruple sums is no absorption.
     const qr::Real kabs = lossless || fabsq(ref.Kabs) < qr::toReal(1e-25) * ref.Kext ? 0 : ref.Kabs;
     const qr::Real tolerance = qr::toReal(1e-12);

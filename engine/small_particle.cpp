@@ -1,0 +1,201 @@
+// The coefficients of a small coated sphere from the ratios that carry its
+// physics.
+//
+// The per-order loop works with logarithmic derivatives, D_n(z) ~ (n+1)/z and
+// xi_n'/xi_n ~ -n/z for small z. What distinguishes the layers sits in their
+// remainders, of size z, and several steps recover them by subtraction:
+// D_{n-1}(y) - n/y in psi_n/xi_n, n/z + xi_n'/xi_n in the shell ratio, and
+// m2 D_n(m2y) - D_n(y), m2 D_n(m2x) - m1 D_n(m1x), m2 xi_n'/xi_n(m2y) -
+// xi_n'/xi_n(y) in b_n. Each keeps only an absolute accuracy of 1e-16 / z on
+// a value of size z. Here the remainders are carried themselves,
+//   R_n(z) = psi_{n+1}(z)/psi_n(z) = (n+1)/z - D_n(z)       ~ z/(2n+3),
+//   Q_n(z) = xi_{n-1}(z)/xi_n(z)   = n/z + xi_n'(z)/xi_n(z) ~ z/(2n-1),
+// R by the downward recurrence R_{n-1} = z/(2n+1 - z R_n), Q by the upward
+// Q_{n+1} = z/(2n+1 - z Q_n) from Q_1 = xi_0/xi_1 = z/(1 - i s z). Neither
+// subtracts quantities of similar size, and both ratios are the log-derivative
+// recurrences of the tables and of the loop in another form, so they serve
+// large arguments (a large index) as well.
+#include "small_particle.h"
+
+#include <cmath>
+
+#include "complex_kernel.h"
+#include "start_values.h"
+
+namespace coatedmie {
+
+namespace {
+
+// y < 0.01 gives at most 4 terms (7.5 * 0.01^0.34 + 2.51 < 4.1).
+constexpr int kMaxOrders = 4;
+// R starts this many orders above the last one needed, from z/(2K + 3); an
+// error there shrinks by |z|^2/(2n+1)^2 <= 1/(2n+1)^2 at every step down.
+constexpr int kDownwardStartOffset = 10;
+
+ComplexResult subtract(const ComplexResult& u, const ComplexResult& w) { return {u.re - w.re, u.im - w.im}; }
+
+ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
+    QuotientProduct qp;
+    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
+    return {qp.prodRe, qp.prodIm};
+}
+
+ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
+    QuotientProduct qp;
+    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
+    return {qp.quotRe, qp.quotIm};
+}
+
+ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
+                              const ComplexResult& z3, const ComplexResult& z4) {
+    ComplexResult r;
+    crossProductDifference(z1.re, z1.im, z2.re, z2.im, z3.re, z3.im, z4.re, z4.im, r);
+    return r;
+}
+
+ComplexResult orderOver(double order, const ComplexResult& z) { return quotient({order, 0.0}, z); }
+
+// Ratios of the Riccati functions at one argument, for orders 0..N.
+struct RiccatiRatios {
+    ComplexResult psiUp[kMaxOrders + 1];   // R_n = psi_{n+1}/psi_n, n = 0..N
+    ComplexResult xiDown[kMaxOrders + 1];  // Q_n = xi_{n-1}/xi_n, n = 1..N
+    ComplexResult D[kMaxOrders + 1];       // psi_n'/psi_n = (n+1)/z - R_n
+    ComplexResult dXi[kMaxOrders + 1];     // xi_n'/xi_n = Q_n - n/z
+};
+
+// tableRe/tableIm: the log-derivative table of this argument (entry k holds
+// order k - 1), used where |z| > 1; there (n+1)/z - D_n subtracts nothing
+// of much larger size, while the downward start would need more orders.
+void riccatiRatios(const ComplexResult& z, int termCount, int signConvention,
+                   const double* tableRe, const double* tableIm, RiccatiRatios& r) {
+    const double modulusSquare = z.re * z.re + z.im * z.im;
+    if (modulusSquare <= 1.0) {
+        const int start = termCount + kDownwardStartOffset;
+        ComplexResult ratio = quotient(z, {2.0 * start + 3.0, 0.0});
+        for (int n = start; n >= 1; --n) {
+            // R_{n-1} = z / (2n + 1 - z R_n)
+            const ComplexResult zr = product(z, ratio);
+            ratio = quotient(z, {(2.0 * n + 1.0) - zr.re, -zr.im});
+            if (n - 1 <= termCount) {
+                r.psiUp[n - 1] = ratio;
+            }
+        }
+    } else {
+        for (int n = 0; n <= termCount; ++n) {
+            const double im = tableIm != nullptr ? tableIm[n + 1] : 0.0;
+            r.psiUp[n] = subtract(orderOver(n + 1.0, z), {tableRe[n + 1], im});
+        }
+    }
+    // xi_1 = xi_0 (1/z - i s), so Q_1 = z / (1 - i s z); with Im z of the
+    // sign s the divisor is at least 1 in real part.
+    const double s = static_cast<double>(signConvention);
+    r.xiDown[1] = quotient(z, {1.0 + s * z.im, -(s * z.re)});
+    for (int n = 1; n < termCount; ++n) {
+        const ComplexResult zq = product(z, r.xiDown[n]);
+        r.xiDown[n + 1] = quotient(z, {(2.0 * n + 1.0) - zq.re, -zq.im});
+    }
+    for (int n = 1; n <= termCount; ++n) {
+        r.D[n] = subtract(orderOver(n + 1.0, z), r.psiUp[n]);
+        r.dXi[n] = subtract(r.xiDown[n], orderOver(static_cast<double>(n), z));
+    }
+}
+
+// For lossless layers each partial wave is scattered without loss:
+// a_n = (1 - e^(2i delta))/2 lies on the circle |a - 1/2| = 1/2, so
+// Re a_n = |a_n|^2. For a small particle that is of order (Im a_n)^2, far
+// below the absolute accuracy (about 1e-16 |a_n|) that the complex
+// arithmetic leaves Re a_n, and Kext, Kabs would be noise. Low on the
+// circle the real part follows from the imaginary one without cancellation;
+// higher up the computed value is accurate already.
+double losslessRealPart(double re, double im) {
+    if (!(re < 0.25)) {
+        return re;
+    }
+    const double imSquare = im * im;
+    return imSquare / (0.5 + std::sqrt(0.25 - imSquare));
+}
+
+}  // namespace
+
+void accumulateSmallParticleOrders(const LayeredSphere& sphere, int termCount,
+                                   const LogDerivativeTables& tables,
+                                   CoefficientTables& coefficients, double& sumExt,
+                                   double& sumSca) {
+    const int s = sphere.signConvention;
+    const double y = sphere.y;
+    const double x = sphere.x;
+    const ComplexResult one{1.0, 0.0};
+    const ComplexResult m2{sphere.m2Re, sphere.m2Im};
+    const ComplexResult m1{sphere.m1Re, sphere.m1Im};
+    const ComplexResult m2y{sphere.m2Re * y, sphere.m2Im * y};
+    const ComplexResult m2x{sphere.m2Re * x, sphere.m2Im * x};
+    const ComplexResult m1x{sphere.m1Re * x, sphere.m1Im * x};
+
+    RiccatiRatios atY, atM2y, atM2x, atM1x;
+    riccatiRatios({y, 0.0}, termCount, s, tables.Dy, nullptr, atY);
+    riccatiRatios(m2y, termCount, s, tables.Dm2yRe, tables.Dm2yIm, atM2y);
+    riccatiRatios(m2x, termCount, s, tables.Dm2xRe, tables.Dm2xIm, atM2x);
+    riccatiRatios(m1x, termCount, s, tables.Dm1xRe, tables.Dm1xIm, atM1x);
+
+    const double ySquare = std::pow(y, 2.0);
+    ComplexResult psiOverXi = firstOrderPsiOverXi(y, ySquare, s);
+    ComplexResult shellRatio = zerothOrderShellRatioSmallArguments(m2x.re, m2x.im, m2y.re, m2y.im, s);
+    // A shell of zero thickness absorbs nothing, whatever its index.
+    const bool lossless = sphere.m1Im == 0.0 && (sphere.m2Im == 0.0 || x == y);
+
+    for (int n = 1; n <= termCount; ++n) {
+        if (n >= 2) {
+            // psi_n/xi_n = psi_{n-1}/xi_{n-1} * (psi_n/psi_{n-1}) * (xi_{n-1}/xi_n)
+            psiOverXi = product(psiOverXi, product(atY.psiUp[n - 1], atY.xiDown[n]));
+        }
+        // The ratio across the shell carried from order n - 1 to n.
+        shellRatio = product(shellRatio, quotient(product(atM2x.psiUp[n - 1], atM2x.xiDown[n]),
+                                                  product(atM2y.psiUp[n - 1], atM2y.xiDown[n])));
+
+        const ComplexResult& dY = atY.D[n];
+        const ComplexResult& dXiY = atY.dXi[n];
+        const ComplexResult& dM2y = atM2y.D[n];
+        const ComplexResult& dXiM2y = atM2y.dXi[n];
+        const ComplexResult u1 = crossDifference(m1, atM2x.dXi[n], m2, atM1x.D[n]);
+        const ComplexResult u2 = crossDifference(m1, atM2x.D[n], m2, atM1x.D[n]);
+        const ComplexResult w1 = crossDifference(m2, atM2x.dXi[n], m1, atM1x.D[n]);
+        // m2 D_n(m2x) - m1 D_n(m1x), m2 D_n(m2y) - D_n(y) and
+        // m2 xi_n'/xi_n(m2y) - xi_n'/xi_n(y) with the (n+1)/x, (n+1)/y and
+        // n/y parts, which cancel exactly, left out.
+        const ComplexResult w2 = crossDifference(m1, atM1x.psiUp[n], m2, atM2x.psiUp[n]);
+        const ComplexResult z1 = crossDifference(one, atY.psiUp[n], m2, atM2y.psiUp[n]);
+        const ComplexResult z4 = crossDifference(m2, atM2y.xiDown[n], one, atY.xiDown[n]);
+        const ComplexResult v1 = crossDifference(one, dM2y, m2, dY);
+        const ComplexResult v2 = crossDifference(one, dXiM2y, m2, dY);
+        const ComplexResult v3 = crossDifference(one, dM2y, m2, dXiY);
+        const ComplexResult v4 = crossDifference(one, dXiM2y, m2, dXiY);
+        const ComplexResult z2 = crossDifference(m2, dXiM2y, one, dY);
+        const ComplexResult z3 = crossDifference(m2, dM2y, one, dXiY);
+
+        // (u1 v1 - G v2)/(u1 v3 - G v4) with G = shellRatio u2, divided through
+        // by u1: for a tiny core u1 and u2 grow like 1/x, and their products
+        // with the v of size 1/y would leave the range of the quotient.
+        const ComplexResult gA = product(shellRatio, quotient(u2, u1));
+        const ComplexResult gB = product(shellRatio, quotient(w2, w1));
+        ComplexResult a = product(psiOverXi, quotient(crossDifference(one, v1, gA, v2),
+                                                      crossDifference(one, v3, gA, v4)));
+        ComplexResult b = product(psiOverXi, quotient(crossDifference(one, z1, gB, z2),
+                                                      crossDifference(one, z3, gB, z4)));
+        if (lossless) {
+            a.re = losslessRealPart(a.re, a.im);
+            b.re = losslessRealPart(b.re, b.im);
+        }
+        coefficients.aRe[n] = a.re;
+        coefficients.aIm[n] = a.im;
+        coefficients.bRe[n] = b.re;
+        coefficients.bIm[n] = b.im;
+
+        const double f = 2.0 * n + 1.0;
+        sumExt = (a.re + b.re) * f + sumExt;
+        const double squares =
+            ((std::pow(a.re, 2.0) + std::pow(a.im, 2.0)) + std::pow(b.re, 2.0)) + std::pow(b.im, 2.0);
+        sumSca = squares * f + sumSca;
+    }
+}
+
+}  // namespace coatedmie
