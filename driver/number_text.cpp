@@ -1,0 +1,299 @@
+#include "number_text.h"
+
+#include "number_text_detail.h"
+
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+
+namespace coatedmie {
+namespace number_text_detail {
+namespace {
+
+// A finite double is exactly significand × 2^exponent. Above 2^0 the value
+// is an integer below 2^1024 < 10^309; below it, significand × 2^-s equals
+// significand × 5^s / 10^s, and significand × 5^s < 2^53 × 5^1074 < 10^767.
+// So the exact decimal expansion never has more than 767 significant digits.
+constexpr int kMaxSignificantDigits = 767;
+constexpr std::uint32_t kLimbBase = 1000000000;
+constexpr int kLimbDigits = 9;
+constexpr int kMaxLimbs = (kMaxSignificantDigits + kLimbDigits - 1) / kLimbDigits;
+
+// Non-negative integer in base 10^9, least significant limb first.
+struct DecimalBigInt {
+    std::uint32_t limbs[kMaxLimbs];
+    int size;
+};
+
+// factor < 2^32 and limb < 10^9 keep limb × factor + carry below 2^64.
+void multiplyBy(DecimalBigInt& n, std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (int i = 0; i < n.size; ++i) {
+        const std::uint64_t t = std::uint64_t{n.limbs[i]} * factor + carry;
+        n.limbs[i] = static_cast<std::uint32_t>(t % kLimbBase);
+        carry = t / kLimbBase;
+    }
+    while (carry != 0) {
+        assert(n.size < kMaxLimbs);
+        n.limbs[n.size++] = static_cast<std::uint32_t>(carry % kLimbBase);
+        carry /= kLimbBase;
+    }
+}
+
+constexpr std::uint64_t kPowersOfTen[20] = {
+    1U,
+    10U,
+    100U,
+    1000U,
+    10000U,
+    100000U,
+    1000000U,
+    10000000U,
+    100000000U,
+    1000000000U,
+    10000000000U,
+    100000000000U,
+    1000000000000U,
+    10000000000000U,
+    100000000000000U,
+    1000000000000000U,
+    10000000000000000U,
+    100000000000000000U,
+    1000000000000000000U,
+    10000000000000000000U,
+};
+
+int decimalDigitCount(std::uint64_t n) {
+    int count = 1;
+    while (count < 20 && n >= kPowersOfTen[count]) ++count;
+    return count;
+}
+
+}  // namespace
+
+TruncatedDecimal truncateExact(std::uint64_t significand, int binaryExponent) {
+    assert(significand != 0 && significand < (std::uint64_t{1} << 53));
+    DecimalBigInt n{};
+    for (std::uint64_t rest = significand; rest != 0; rest /= kLimbBase) {
+        n.limbs[n.size++] = static_cast<std::uint32_t>(rest % kLimbBase);
+    }
+    int scale = 0;  // the value is n × 10^scale
+    if (binaryExponent >= 0) {
+        int twos = binaryExponent;
+        for (; twos >= 31; twos -= 31) multiplyBy(n, std::uint32_t{1} << 31);
+        if (twos > 0) multiplyBy(n, std::uint32_t{1} << twos);
+    } else {
+        constexpr std::uint32_t kFiveToThe13 = 1220703125;
+        int fives = -binaryExponent;
+        for (; fives >= 13; fives -= 13) multiplyBy(n, kFiveToThe13);
+        for (; fives > 0; --fives) multiplyBy(n, 5);
+        scale = binaryExponent;
+    }
+
+    constexpr int kWanted = 18;
+    const int top = n.size - 1;
+    const int digitCount = kLimbDigits * top + decimalDigitCount(n.limbs[top]);
+    std::uint64_t digits = n.limbs[top];
+    int have = decimalDigitCount(n.limbs[top]);
+    for (int i = top - 1; i >= 0 && have < kWanted; --i) {
+        const int take = kWanted - have < kLimbDigits ? kWanted - have : kLimbDigits;
+        digits = digits * kPowersOfTen[take] + n.limbs[i] / kPowersOfTen[kLimbDigits - take];
+        have += take;
+    }
+    digits *= kPowersOfTen[kWanted - have];
+    return {digits, scale + digitCount - kWanted};
+}
+
+}  // namespace number_text_detail
+
+namespace {
+
+using number_text_detail::TruncatedDecimal;
+
+// IEEE 754 binary64 layout.
+constexpr std::uint64_t kSignMask = 0x8000000000000000U;
+constexpr std::uint64_t kExponentMask = 0x7FF0000000000000U;
+constexpr std::uint64_t kFractionMask = 0x000FFFFFFFFFFFFFU;
+constexpr std::uint64_t kHiddenBit = 0x0010000000000000U;
+constexpr std::uint64_t kQuietNanBit = 0x0008000000000000U;
+constexpr int kFractionBits = 52;
+constexpr int kExponentBias = 1023 + kFractionBits;
+constexpr int kSubnormalExponent = 1 - kExponentBias;
+
+constexpr std::uint64_t kTenTo6 = 1000000U;
+constexpr std::uint64_t kTenTo7 = 10000000U;
+constexpr std::uint64_t kTenTo16 = 10000000000000000U;
+constexpr std::uint64_t kTenTo17 = 100000000000000000U;
+
+constexpr std::uint64_t kPowersOfTen[18] = {
+    1U,
+    10U,
+    100U,
+    1000U,
+    10000U,
+    100000U,
+    1000000U,
+    10000000U,
+    100000000U,
+    1000000000U,
+    10000000000U,
+    100000000000U,
+    1000000000000U,
+    10000000000000U,
+    100000000000000U,
+    1000000000000000U,
+    10000000000000000U,
+    100000000000000000U,
+};
+
+// The 17-significant-digit string: digits × 10^exponent, 10^16 <= digits < 10^17.
+struct DigitString {
+    std::uint64_t digits;
+    int exponent;
+};
+
+DigitString roundTo17Digits(TruncatedDecimal truncated) {
+    DigitString s{(truncated.digits + 5) / 10, truncated.exponent + 1};
+    if (s.digits == kTenTo17) {
+        s.digits = kTenTo16;
+        s.exponent += 1;
+    }
+    return s;
+}
+
+char* writeMarker(std::uint64_t bits, char* out) {
+    const std::uint64_t fraction = bits & kFractionMask;
+    const char* marker;
+    if (fraction == 0) {
+        marker = "#INF00";
+    } else if ((fraction & kQuietNanBit) == 0) {
+        marker = "#SNAN0";
+    } else if ((bits & kSignMask) != 0 && fraction == kQuietNanBit) {
+        marker = "#IND00";
+    } else {
+        marker = "#QNAN0";
+    }
+    if ((bits & kSignMask) != 0) *out++ = '-';
+    *out++ = '1';
+    *out++ = '.';
+    std::memcpy(out, marker, 6);
+    return out + 6;
+}
+
+// Writes n as exactly `width` decimal digits, leading zeros included.
+void writeDigits(std::uint64_t n, int width, char* out) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    }
+}
+
+// Units of 10^-6 to print in the fixed form, as a digit count and the
+// number of zeros that follow (digits past the 17th significant one).
+char* writeFixedDigits(DigitString s, char* out) {
+    const int dropped = -(s.exponent + 6);  // string digits right of the sixth decimal
+    if (dropped <= 0) {
+        // Every string digit is printed; zeros follow up to the sixth decimal.
+        const int integerDigits = 17 + s.exponent;
+        char digits[17];
+        writeDigits(s.digits, 17, digits);
+        if (integerDigits >= 17) {
+            std::memcpy(out, digits, 17);
+            std::memset(out + 17, '0', static_cast<std::size_t>(integerDigits - 17));
+            out += integerDigits;
+            *out++ = '.';
+            std::memset(out, '0', 6);
+            return out + 6;
+        }
+        std::memcpy(out, digits, static_cast<std::size_t>(integerDigits));
+        out += integerDigits;
+        *out++ = '.';
+        std::memcpy(out, digits + integerDigits, static_cast<std::size_t>(17 - integerDigits));
+        out += 17 - integerDigits;
+        const int zeros = 6 - (17 - integerDigits);
+        std::memset(out, '0', static_cast<std::size_t>(zeros));
+        return out + zeros;
+    }
+    std::uint64_t units = 0;
+    if (dropped <= 17) {
+        const std::uint64_t kept = s.digits / kPowersOfTen[dropped - 1];
+        units = kept / 10 + (kept % 10 >= 5 ? 1 : 0);
+    }
+    int width = 7;
+    while (width < 18 && units >= kPowersOfTen[width]) ++width;
+    char digits[18];
+    writeDigits(units, width, digits);
+    std::memcpy(out, digits, static_cast<std::size_t>(width - 6));
+    out += width - 6;
+    *out++ = '.';
+    std::memcpy(out, digits + width - 6, 6);
+    return out + 6;
+}
+
+char* writeExponentDigits(DigitString s, char* out) {
+    const std::uint64_t kept = s.digits / kPowersOfTen[9];  // eight digits
+    std::uint64_t printed = kept / 10 + (kept % 10 >= 5 ? 1 : 0);
+    int exponent = s.exponent + 16;
+    if (printed == kTenTo7) {
+        printed = kTenTo6;
+        exponent += 1;
+    }
+    char digits[7];
+    writeDigits(printed, 7, digits);
+    *out++ = digits[0];
+    *out++ = '.';
+    std::memcpy(out, digits + 1, 6);
+    out += 6;
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    writeDigits(static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent), 3, out);
+    return out + 3;
+}
+
+enum class Form { fixed, exponent };
+
+std::size_t format(double value, Form form, char* out) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    char* const start = out;
+    if ((bits & kExponentMask) == kExponentMask) {
+        out = writeMarker(bits, out);
+        if (form == Form::exponent) {
+            std::memcpy(out, "e+000", 5);
+            out += 5;
+        }
+        return static_cast<std::size_t>(out - start);
+    }
+    if ((bits & ~kSignMask) == 0) {
+        static const char kFixedZero[] = "0.000000";
+        static const char kExponentZero[] = "0.000000e+000";
+        if (form == Form::fixed) {
+            std::memcpy(out, kFixedZero, sizeof kFixedZero - 1);
+            return sizeof kFixedZero - 1;
+        }
+        std::memcpy(out, kExponentZero, sizeof kExponentZero - 1);
+        return sizeof kExponentZero - 1;
+    }
+
+    const std::uint64_t fraction = bits & kFractionMask;
+    const int biasedExponent = static_cast<int>((bits & kExponentMask) >> kFractionBits);
+    const std::uint64_t significand = biasedExponent == 0 ? fraction : fraction | kHiddenBit;
+    const int binaryExponent =
+        biasedExponent == 0 ? kSubnormalExponent : biasedExponent - kExponentBias;
+
+    const DigitString s =
+        roundTo17Digits(number_text_detail::truncateExact(significand, binaryExponent));
+    if ((bits & kSignMask) != 0) *out++ = '-';
+    out = form == Form::fixed ? writeFixedDigits(s, out) : writeExponentDigits(s, out);
+    const auto length = static_cast<std::size_t>(out - start);
+    assert(length <= kMaxNumberText);
+    return length;
+}
+
+}  // namespace
+
+std::size_t formatFixed(double value, char* out) { return format(value, Form::fixed, out); }
+
+std::size_t formatExponent(double value, char* out) { return format(value, Form::exponent, out); }
+
+}  // namespace coatedmie

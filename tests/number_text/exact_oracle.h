@@ -1,0 +1,29 @@
+// A slow, literal rendering of the number-text rules, written independently of
+// the formatter: binary big integers and long division give the exact decimal
+// expansion, and both roundings are done on strings of decimal digits.
+#ifndef COATEDMIE_TESTS_EXACT_ORACLE_H
+#define COATEDMIE_TESTS_EXACT_ORACLE_H
+
+#include <string>
+
+namespace oracle {
+
+// The first 18 significant digits of |value| (finite, nonzero), truncated,
+// with zeros past the end of a shorter expansion; exponent is the power of
+// ten of the first digit.
+struct LeadingDigits {
+    std::string digits;
+    int exponent;
+};
+LeadingDigits leadingDigits(double value);
+
+struct Texts {
+    std::string fixed;
+    std::string exponent;
+};
+// Both forms of one value, for any double.
+Texts texts(double value);
+
+}  // namespace oracle
+
+#endif  // COATEDMIE_TESTS_EXACT_ORACLE_H
