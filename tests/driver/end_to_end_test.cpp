@@ -391,6 +391,29 @@ TEST(OutputFailure, FileSizeLimitStopsTheWriteAndLeavesNoTemporaryFile) {
     }
 }
 
+TEST(OutputFailure, InterruptedRunRemovesItsTemporaryFile) {
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signalNumber);
+        ScratchFolder folder;
+        ScratchFolder capture;
+        // A table that would never finish in a test's time.
+        folder.write(kParameters, referenceSphereWithGrid("2147483647\t0\t180"));
+        folder.write(kHeader, kOldHeader);
+        folder.write(kTable, kOldTable);
+        const pid_t child = testing::startProgram(folder.path(), capture);
+        const std::string temporary = std::string(kTable) + "." + std::to_string(child) + ".tmp";
+        for (int i = 0; i < 10000 && folder.names().count(temporary) == 0; ++i) usleep(1000);
+        ASSERT_EQ(folder.names().count(temporary), 1u) << "the table was never started";
+        kill(child, signalNumber);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber);
+        EXPECT_EQ(folder.read(kHeader), kOldHeader);
+        EXPECT_EQ(folder.read(kTable), kOldTable);
+        EXPECT_EQ(folder.names(), kAllThree);
+    }
+}
+
 TEST(OutputFailure, ReadOnlyFolder) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     ScratchFolder folder;
