@@ -7,6 +7,41 @@
 #include <cstring>
 
 namespace coatedmie {
+namespace {
+
+__extension__ typedef unsigned __int128 UInt128;
+
+constexpr std::uint64_t kPowersOfTen[20] = {
+    1U,
+    10U,
+    100U,
+    1000U,
+    10000U,
+    100000U,
+    1000000U,
+    10000000U,
+    100000000U,
+    1000000000U,
+    10000000000U,
+    100000000000U,
+    1000000000000U,
+    10000000000000U,
+    100000000000000U,
+    1000000000000000U,
+    10000000000000000U,
+    100000000000000000U,
+    1000000000000000000U,
+    10000000000000000000U,
+};
+
+int decimalDigitCount(std::uint64_t n) {
+    int count = 1;
+    while (count < 20 && n >= kPowersOfTen[count]) ++count;
+    return count;
+}
+
+}  // namespace
+
 namespace number_text_detail {
 namespace {
 
@@ -40,36 +75,92 @@ void multiplyBy(DecimalBigInt& n, std::uint32_t factor) {
     }
 }
 
-constexpr std::uint64_t kPowersOfTen[20] = {
-    1U,
-    10U,
-    100U,
-    1000U,
-    10000U,
-    100000U,
-    1000000U,
-    10000000U,
-    100000000U,
-    1000000000U,
-    10000000000U,
-    100000000000U,
-    1000000000000U,
-    10000000000000U,
-    100000000000000U,
-    1000000000000000U,
-    10000000000000000U,
-    100000000000000000U,
-    1000000000000000000U,
-    10000000000000000000U,
+constexpr Pow10Significand kPow10Table[] = {
+#include "number_text_pow10.inc"
 };
+static_assert(sizeof kPow10Table / sizeof kPow10Table[0] == kMaxTablePower - kMinTablePower + 1,
+              "one table entry per decimal scale");
 
-int decimalDigitCount(std::uint64_t n) {
-    int count = 1;
-    while (count < 20 && n >= kPowersOfTen[count]) ++count;
-    return count;
+// floor(e × log10(2)), exact for |e| <= 2620.
+int floorLog10Pow2(int e) { return (e * 315653) >> 20; }
+
+constexpr std::uint64_t kTenTo18 = 1000000000000000000U;
+
+// digits = floor(value × 10^(17 - lowerExponent)) with lowerExponent either
+// floor(log10(value)) or one below it, so 10^17 <= digits < 10^19.
+TruncatedDecimal fromScaled(std::uint64_t digits, int lowerExponent) {
+    if (digits >= kTenTo18) return {digits / 10, lowerExponent + 1 - 17};
+    return {digits, lowerExponent - 17};
 }
 
 }  // namespace
+
+Pow10Significand pow10Significand(int power) {
+    assert(power >= kMinTablePower && power <= kMaxTablePower);
+    return kPow10Table[power - kMinTablePower];
+}
+
+bool truncateFast(std::uint64_t significand, int binaryExponent, TruncatedDecimal* result) {
+    const std::uint64_t m = significand;
+    const int e = binaryExponent;
+    const int bitLength = 64 - __builtin_clzll(m);
+
+    if (e >= 0 && bitLength + e <= 64) {
+        // An integer below 2^64 (and at least 2^52, so 16 to 20 digits).
+        const std::uint64_t n = m << e;
+        const int digitCount = decimalDigitCount(n);
+        if (digitCount <= 18) {
+            *result = {n * kPowersOfTen[18 - digitCount], digitCount - 18};
+        } else {
+            *result = {n / kPowersOfTen[digitCount - 18], digitCount - 18};
+        }
+        return true;
+    }
+
+    // 2^floorLog2 <= value < 2^(floorLog2 + 1), so floor(log10(value)) is
+    // lowerExponent or lowerExponent + 1.
+    const int floorLog2 = bitLength - 1 + e;
+    const int lowerExponent = floorLog10Pow2(floorLog2);
+    const int power = 17 - lowerExponent;
+
+    if (e >= 0 && bitLength + e <= 128) {
+        // An integer below 2^128 < 10^39: one exact 128-bit division by
+        // 10^-power <= 10^21. Such values are often exact decimals (1e20,
+        // 1e22), whose zero fraction the table path below cannot certify.
+        const UInt128 n = UInt128{m} << e;
+        UInt128 divisor = kPowersOfTen[-power <= 19 ? -power : 19];
+        if (-power > 19) divisor *= kPowersOfTen[-power - 19];
+        *result = fromScaled(static_cast<std::uint64_t>(n / divisor), lowerExponent);
+        return true;
+    }
+
+    if (e < 0 && power <= 22) {
+        // value = m / 2^-e with value >= 10^-5: m × 10^power < 2^53 × 10^22 < 2^127
+        // and -e <= 53 + 17, so the floor is one exact 128-bit shift.
+        UInt128 scaled = UInt128{m} * kPowersOfTen[power <= 19 ? power : 19];
+        if (power > 19) scaled *= kPowersOfTen[power - 19];
+        *result = fromScaled(static_cast<std::uint64_t>(scaled >> -e), lowerExponent);
+        return true;
+    }
+
+    // value × 10^power = m × (c + d) × 2^(e + b) with c the table's 128-bit
+    // significand, 0 <= d < 1. With P = m × c and shift = -(e + b), the wanted
+    // floor is floor((P + m × d) / 2^shift), and m × d < m. Because
+    // 10^17 <= result < 10^19 < 2^64 and 2^127 <= c < 2^128, shift lies in
+    // [64, 125]. P's low shift bits (the fraction) decide: when adding m
+    // cannot carry out of them, the floor is P >> shift.
+    const Pow10Significand c = kPow10Table[power - kMinTablePower];
+    const int shift = -(e + c.binaryExponent);
+    assert(shift >= 64 && shift <= 125);
+    const UInt128 lowProduct = UInt128{m} * c.low;
+    const UInt128 upper = UInt128{m} * c.high + (lowProduct >> 64);  // P >> 64
+    const auto lowestWord = static_cast<std::uint64_t>(lowProduct);
+    const UInt128 fractionMask = (UInt128{1} << (shift - 64)) - 1;
+    const bool carriesFromLowestWord = lowestWord + m < lowestWord;
+    if (carriesFromLowestWord && (upper & fractionMask) == fractionMask) return false;
+    *result = fromScaled(static_cast<std::uint64_t>(upper >> (shift - 64)), lowerExponent);
+    return true;
+}
 
 TruncatedDecimal truncateExact(std::uint64_t significand, int binaryExponent) {
     assert(significand != 0 && significand < (std::uint64_t{1} << 53));
@@ -124,27 +215,6 @@ constexpr std::uint64_t kTenTo6 = 1000000U;
 constexpr std::uint64_t kTenTo7 = 10000000U;
 constexpr std::uint64_t kTenTo16 = 10000000000000000U;
 constexpr std::uint64_t kTenTo17 = 100000000000000000U;
-
-constexpr std::uint64_t kPowersOfTen[18] = {
-    1U,
-    10U,
-    100U,
-    1000U,
-    10000U,
-    100000U,
-    1000000U,
-    10000000U,
-    100000000U,
-    1000000000U,
-    10000000000U,
-    100000000000U,
-    1000000000000U,
-    10000000000000U,
-    100000000000000U,
-    1000000000000000U,
-    10000000000000000U,
-    100000000000000000U,
-};
 
 // The 17-significant-digit string: digits × 10^exponent, 10^16 <= digits < 10^17.
 struct DigitString {
@@ -281,8 +351,11 @@ std::size_t format(double value, Form form, char* out) {
     const int binaryExponent =
         biasedExponent == 0 ? kSubnormalExponent : biasedExponent - kExponentBias;
 
-    const DigitString s =
-        roundTo17Digits(number_text_detail::truncateExact(significand, binaryExponent));
+    TruncatedDecimal truncated;
+    if (!number_text_detail::truncateFast(significand, binaryExponent, &truncated)) {
+        truncated = number_text_detail::truncateExact(significand, binaryExponent);
+    }
+    const DigitString s = roundTo17Digits(truncated);
     if ((bits & kSignMask) != 0) *out++ = '-';
     out = form == Form::fixed ? writeFixedDigits(s, out) : writeExponentDigits(s, out);
     const auto length = static_cast<std::size_t>(out - start);

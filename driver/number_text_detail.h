@@ -20,6 +20,24 @@ struct TruncatedDecimal {
 // Big-integer arithmetic on decimal limbs; always exact, never declines.
 TruncatedDecimal truncateExact(std::uint64_t significand, int binaryExponent);
 
+// The same truncation in 64- and 128-bit integer arithmetic. Exact integer
+// paths where the operands fit; elsewhere a 128-bit approximation of a power
+// of ten with a proven error bound. Returns false, leaving *result alone,
+// when the bound cannot settle the 18th digit; the caller then falls back to
+// truncateExact.
+bool truncateFast(std::uint64_t significand, int binaryExponent, TruncatedDecimal* result);
+
+// 10^power ≈ (high × 2^64 + low) × 2^binaryExponent, truncated: the 128-bit
+// significand c satisfies 2^127 <= c <= 10^power / 2^binaryExponent < c + 1.
+struct Pow10Significand {
+    std::uint64_t high;
+    std::uint64_t low;
+    int binaryExponent;
+};
+inline constexpr int kMinTablePower = -290;  // 17 - floor(log10(DBL_MAX))
+inline constexpr int kMaxTablePower = 341;   // 17 - floor(log10(2^-1074))
+Pow10Significand pow10Significand(int power);
+
 }  // namespace number_text_detail
 }  // namespace coatedmie
 

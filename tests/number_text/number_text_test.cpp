@@ -297,7 +297,8 @@ TEST(NumberTextProperty, PowersOfTwoAndTenSubnormalsAndExtremes) {
         const std::uint64_t bits = fraction(generator()) >> (i % 52);
         values.push_back(fromBits(bits == 0 ? 1 : bits));
     }
-    // Exact multiples of powers of ten above 2^64: 5^j divides the significand.
+    // Exact decimal integers above 2^64: 5^j divides the significand. Above
+    // 2^128 these are where the fast path declines to the exact one.
     for (int j = 1; j <= 22; ++j) {
         const double fivePower = std::pow(5.0, j);
         for (double multiple = 1; multiple * fivePower < 9007199254740992.0; multiple = multiple * 3 + 1) {

@@ -67,11 +67,14 @@ int termCountFor(double outerSizeParameter);
 // Returns 0, writing neither the tables nor the record:
 // - when the outer size parameter is negative, not a number, infinite, or
 //   too large for the tables (termCountFor gives 0);
-// - when |index| * size of a layer is so large (far beyond 1e7) that the
-//   continued fraction which starts the log-derivative tables would not end
-//   within its pass limit. Programs should reject such input beforehand.
-// The program prints the capacity warning; the engine never writes to the
-// console.
+// - when |index| * size parameter of a layer is so large (about 2.5e8 or
+//   more for a lossless layer) that a continued fraction starting the
+//   log-derivative tables does not end within its pass limit; such a call
+//   spends several seconds before it gives up. The time of a call grows
+//   with |index| * size beyond N; up to 1e7 for both layers a call takes
+//   under about a second, so programs should reject larger input.
+// The engine writes nothing to the console and never waits for input:
+// reporting a refusal is the caller's business.
 //
 // A core size of 0 or NaN is not refused: it gives NaN efficiencies (and
 // Kabs = +0).
