@@ -162,8 +162,8 @@ int runDriver() {
         // The term count fitted, so the engine gave up on a continued
         // fraction that would not end: an index far too large for its layer.
         reportProblem(std::string(kParameterFileName) +
-                      ": a refractive index is too large for its size parameter "
-                      "(the series for |index| * size parameter does not converge)");
+                      ": a refractive index times its size parameter is too large "
+                      "for the computation to finish");
         return kExitBadInput;
     }
 
