@@ -1,6 +1,5 @@
 // The angle grid: evenly spaced, computed the same way up to the last angle,
 // and prepared in chunks without changing a bit.
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -22,32 +21,6 @@ std::vector<double> allDegrees(const AngleGrid& grid, int chunk) {
     return degrees;
 }
 
-TEST(AngleGrid, ZeroTo180With181AnglesGivesWholeDegrees) {
-    const AngleGrid grid = makeAngleGrid(181, 0.0, 180.0);
-    const std::vector<double> degrees = allDegrees(grid, 181);
-    for (int i = 0; i < 181; ++i) EXPECT_EQ(degrees[static_cast<std::size_t>(i)], i) << "angle " << i + 1;
-}
-
-TEST(AngleGrid, StartAboveEndRunsDownwards) {
-    EXPECT_EQ(allDegrees(makeAngleGrid(3, 180.0, 0.0), 3), (std::vector<double>{180.0, 90.0, 0.0}));
-    EXPECT_EQ(allDegrees(makeAngleGrid(5, 10.0, -10.0), 5), (std::vector<double>{10.0, 5.0, 0.0, -5.0, -10.0}));
-}
-
-TEST(AngleGrid, OneAngleIsTheStartAngle) {
-    const struct {
-        double start;
-        double end;
-    } cases[] = {{90.0, 180.0}, {37.5, 10.0}, {45.0, 45.0}, {-30.0, 0.0}};
-    for (const auto& c : cases) {
-        const AngleGrid grid = makeAngleGrid(1, c.start, c.end);
-        double degrees = NAN;
-        double radians = NAN;
-        fillAngles(grid, 1, 1, &degrees, &radians);
-        EXPECT_EQ(degrees, c.start) << c.start << " to " << c.end;
-        EXPECT_EQ(radians, c.start * (M_PI / 180.0));
-    }
-}
-
 TEST(AngleGrid, LastAngleIsComputedNotReplacedByEndAngle) {
     // (0.9 - 0.3) / 2 * 2 + 0.3 rounds to 0.9000000000000001.
     const std::vector<double> degrees = allDegrees(makeAngleGrid(3, 0.3, 0.9), 3);
@@ -60,17 +33,6 @@ TEST(AngleGrid, ProductAndSumAreRoundedSeparately) {
     // 100.29999999999998; a fused multiply-add would give 100.3.
     const std::vector<double> degrees = allDegrees(makeAngleGrid(7, 0.1, 100.3), 7);
     EXPECT_EQ(degrees[6], 100.29999999999998);
-}
-
-TEST(AngleGrid, ThetaIsTheAngleTimesPiOver180) {
-    const AngleGrid grid = makeAngleGrid(3, 0.0, 180.0);
-    EXPECT_EQ(grid.degToRad, 3.141592653589793 / 180.0);
-    double degrees[3];
-    double radians[3];
-    fillAngles(grid, 1, 3, degrees, radians);
-    EXPECT_EQ(radians[0], 0.0);
-    EXPECT_EQ(radians[1], 1.5707963267948966);
-    EXPECT_EQ(radians[2], 3.141592653589793);
 }
 
 TEST(AngleGrid, ChunksGiveTheSameAnglesAsOnePass) {

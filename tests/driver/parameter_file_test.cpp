@@ -55,7 +55,6 @@ TEST(ParameterLayout, EveryLayoutOfTheReferenceRunReadsTheSameNineValues) {
         {"all six white-space kinds", " \t\n\v\f\r5\v1.5\f0.01\r3 2.0\t0.5\n3\v\f0\r\n180\t \n"},
         {"0x1A after the ninth number, then garbage", std::string("5 1.5 0.01 3 2.0 0.5 3 0 180\x1A") + "garbage \x01\xff 7 8"},
         {"garbage after the ninth number", "5 1.5 0.01 3 2.0 0.5 3 0 180 this is ignored\n"},
-        {"text glued to the ninth number", "5 1.5 0.01 3 2.0 0.5 3 0 180abc"},
         {"an e after the ninth number starts no exponent", "5 1.5 0.01 3 2.0 0.5 3 0 180e"},
         {"UTF-8 byte-order mark", "\xEF\xBB\xBF" "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n"},
         {"signs as the only separators", "5+1.5+0.01+3+2.0+0.5+3+0+180"},
@@ -158,8 +157,6 @@ struct RefusalCase {
 TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
     const RefusalCase cases[] = {
         {"empty file", "", "Parameter_in.txt, line 1: expected Alpha1 (a number), found the end of the file"},
-        {"white space only", " \n\r\n\t",
-         "Parameter_in.txt, line 3: expected Alpha1 (a number), found the end of the file"},
         {"eight numbers", "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0",
          "Parameter_in.txt, line 3: expected endAngle (a number), found the end of the file"},
         {"0x1A before the ninth number", std::string("5 1.5 0.01 3 2.0 0.5 3 0\x1A") + " 180",
@@ -168,9 +165,6 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
          "Parameter_in.txt, line 1: expected the imaginary part of index1 (a number), found \"abc\""},
         {"line counted over CR LF", "5\t1.5\t0.01\r\n3\t2,0\t0.5\r\n3\t0\t180\r\n",
          "Parameter_in.txt, line 2: expected the imaginary part of index2 (a number), found \",0\"; "
-         "the decimal separator is \".\""},
-        {"decimal comma splits the number", "5 1,5 0.01 3 2.0 0.5 3 0 180",
-         "Parameter_in.txt, line 1: expected the imaginary part of index1 (a number), found \",5\"; "
          "the decimal separator is \".\""},
         {"infinity", "5 1.5 0.01 inf 2.0 0.5 3 0 180",
          "Parameter_in.txt, line 1: expected Alpha2 (a number), found \"inf\""},
@@ -184,8 +178,6 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
          "Parameter_in.txt, line 1: expected Alpha2 (a number), found \"-\""},
         {"exponent without a digit before it", "5 1.5 0.01 e5 2.0 0.5 3 0 180",
          "Parameter_in.txt, line 1: expected Alpha2 (a number), found \"e5\""},
-        {"point then exponent", "5 1.5 0.01 .e5 2.0 0.5 3 0 180",
-         "Parameter_in.txt, line 1: expected Alpha2 (a number), found \".e5\""},
         {"exponent without digits", "5 1.5 0.01e+ 3 2.0 0.5 3 0 180",
          "Parameter_in.txt, line 1: expected Alpha2 (a number), found \"e+\""},
         {"count with a point", "5\t1.5\t0.01\n3\t2.0\t0.5\n181.0\t0\t180\n",
@@ -194,8 +186,6 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
          "Parameter_in.txt, line 1: angleCount must be a whole number, found \"181.\""},
         {"count with an exponent", "5 1.5 0.01 3 2.0 0.5 1.81e2 0 180",
          "Parameter_in.txt, line 1: angleCount must be a whole number, found \"1.81e2\""},
-        {"count with an integer exponent", "5 1.5 0.01 3 2.0 0.5 18E1 0 180",
-         "Parameter_in.txt, line 1: angleCount must be a whole number, found \"18E1\""},
         {"count without digits", "5 1.5 0.01 3 2.0 0.5 .5 0 180",
          "Parameter_in.txt, line 1: expected angleCount (a number), found \".5\""},
         {"count above the 32-bit range", "5 1.5 0.01 3 2.0 0.5 2147483648 0 180",
