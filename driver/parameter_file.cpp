@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -195,6 +196,14 @@ bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&tex
                   " is too large for a double, found " + quoteValue(s, texts[slot]);
         return false;
     }
+    // The grid steps by (endAngle - startAngle) / (angleCount - 1); a span
+    // beyond the double range would turn every angle into NaN.
+    if (p.angleCount > 1 && !std::isfinite(p.endAngle - p.startAngle)) {
+        problem = where(fileName, texts[kValueCount - 1].line) +
+                  "startAngle and endAngle are too far apart, found " +
+                  quoteValue(s, texts[kValueCount - 2]) + " and " + quoteValue(s, texts[kValueCount - 1]);
+        return false;
+    }
     const int sizeSlots[2] = {0, 3};
     for (int slot : sizeSlots) {
         if (reals[slot] > 0.0) continue;
@@ -269,8 +278,24 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
     return true;
 }
 
-bool checkContinuedFractionLength(const RunParameters&, const char*, std::string&) {
-    // The limit on |index| * size parameter goes here once it is measured.
+bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
+                                  std::string& problem) {
+    // The tables start from a continued fraction at z = index * size
+    // parameter, which converges only once its terms outgrow |z|: about |z|
+    // passes of some 30 ns for a lossless layer. The shell's index meets the
+    // outer size parameter (its own) and the core's the core's, so the
+    // largest arguments are |index1| * Alpha1 and |index2| * Alpha2.
+    const double products[2] = {std::hypot(parameters.index1Re, parameters.index1Im) * parameters.Alpha1,
+                                std::hypot(parameters.index2Re, parameters.index2Im) * parameters.Alpha2};
+    for (int layer = 0; layer < 2; ++layer) {
+        if (products[layer] <= kMaxIndexTimesSize) continue;
+        char value[32];
+        std::snprintf(value, sizeof value, "%.3g", products[layer]);
+        const char* const name = layer == 0 ? "index1| * Alpha1" : "index2| * Alpha2";
+        problem = std::string(fileName) + ": |" + name + " is " + value +
+                  ", above the limit of 1e7 that keeps a run under a few seconds";
+        return false;
+    }
     return true;
 }
 

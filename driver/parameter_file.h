@@ -56,9 +56,15 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 // be opened or read ("cannot open Parameter_in.txt: No such file or directory").
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem);
 
+// Largest |refractive index| * size parameter of a layer that a run accepts.
+// Lossless layers need about that many continued-fraction passes (0.7 s at
+// 1e7 on a current machine, hours at 1e11); absorption shortens it.
+inline constexpr double kMaxIndexTimesSize = 1e7;
+
 // Refuses inputs for which the continued fraction that starts the
-// log-derivative tables would need an unreasonable number of passes (large
-// |index| times size parameter). Returns true when the run may go ahead.
+// log-derivative tables would need an unreasonable number of passes:
+// |index1| * Alpha1 or |index2| * Alpha2 above kMaxIndexTimesSize.
+// Returns true when the run may go ahead.
 bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
                                   std::string& problem);
 

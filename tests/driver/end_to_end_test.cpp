@@ -246,6 +246,12 @@ TEST(BadInput, MessageStatusOneAndPreviousResultsUntouched) {
          "coatedmie: Parameter_in.txt is UTF-16 text; save it as plain text (ASCII or UTF-8)\n"},
         {"infinity spelt out", "inf\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n", 1,
          "coatedmie: Parameter_in.txt, line 1: expected Alpha1 (a number), found \"inf\"\n"},
+        {"index so large the series start would run for hours", "1\t1e12\t0\n0.5\t1.33\t0\n3\t0\t180\n", 1,
+         "coatedmie: Parameter_in.txt: |index1| * Alpha1 is 1e+12, above the limit of 1e7 that keeps a run "
+         "under a few seconds\n"},
+        {"angles too far apart", "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t-1e308\t1e308\n", 1,
+         "coatedmie: Parameter_in.txt, line 3: startAngle and endAngle are too far apart, found \"-1e308\" "
+         "and \"1e308\"\n"},
     };
     for (const FailureCase& c : cases) expectFailureLeavesEverythingAsItWas(c);
 }
