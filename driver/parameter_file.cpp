@@ -273,7 +273,6 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
     }
 
     if (!checkValues(s, read, texts, fileName, problem)) return false;
-    if (!checkContinuedFractionLength(read, fileName, problem)) return false;
     parameters = read;
     return true;
 }
@@ -291,6 +290,10 @@ bool checkContinuedFractionLength(const RunParameters& parameters, const char* f
         if (products[layer] <= kMaxIndexTimesSize) continue;
         char value[32];
         std::snprintf(value, sizeof value, "%.3g", products[layer]);
+        // Just above the limit, three digits would print the limit itself.
+        if (std::strtod(value, nullptr) <= kMaxIndexTimesSize) {
+            std::snprintf(value, sizeof value, "%.17g", products[layer]);
+        }
         const char* const name = layer == 0 ? "index1| * Alpha1" : "index2| * Alpha2";
         problem = std::string(fileName) + ": |" + name + " is " + value +
                   ", above the limit of 1e7 that keeps a run under a few seconds";

@@ -64,7 +64,8 @@ inline constexpr double kMaxIndexTimesSize = 1e7;
 // Refuses inputs for which the continued fraction that starts the
 // log-derivative tables would need an unreasonable number of passes:
 // |index1| * Alpha1 or |index2| * Alpha2 above kMaxIndexTimesSize.
-// Returns true when the run may go ahead.
+// Returns true when the run may go ahead. Checked after the capacity stop,
+// which takes precedence for outer size parameters beyond the tables.
 bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
                                   std::string& problem);
 

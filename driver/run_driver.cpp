@@ -145,6 +145,10 @@ int runDriver() {
     // Decided before any file is touched; the larger size parameter is the
     // outer surface and sets the term count.
     if (termCountFor(std::max(parameters.Alpha1, parameters.Alpha2)) == 0) return stopAtCapacity();
+    if (!checkContinuedFractionLength(parameters, kParameterFileName, problem)) {
+        reportProblem(problem);
+        return kExitBadInput;
+    }
 
     const char* const outputNames[] = {kHeaderFileName, kTableFileName};
     for (const char* name : outputNames) {

@@ -210,10 +210,6 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
          "Parameter_in.txt, line 1: Alpha1 must be greater than 0, found \"1e-400\""},
         {"angles too far apart for the step", "5 1.5 0.01 3 2.0 0.5 3 -1e308\n1e308",
          "Parameter_in.txt, line 2: startAngle and endAngle are too far apart, found \"-1e308\" and \"1e308\""},
-        {"index times size beyond the continued fraction's reach", "1e5 101 0 3 2.0 0.5 3 0 180",
-         "Parameter_in.txt: |index1| * Alpha1 is 1.01e+07, above the limit of 1e7 that keeps a run under a few seconds"},
-        {"the core's index counts with the core's size", "1e4 1.5 0.01 2.1e3 3e3 4e3 3 0 180",
-         "Parameter_in.txt: |index2| * Alpha2 is 1.05e+07, above the limit of 1e7 that keeps a run under a few seconds"},
         {"UTF-16 little endian with mark", std::string("\xFF\xFE" "5\0 \0", 6),
          "Parameter_in.txt is UTF-16 text; save it as plain text (ASCII or UTF-8)"},
         {"UTF-16 big endian with mark", std::string("\xFE\xFF\0" "5\0 ", 6),
@@ -240,15 +236,33 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
     }
 }
 
-TEST(ParameterRefusal, IndexTimesSizeLimitIsInclusive) {
+TEST(ParameterRefusal, IndexTimesSizeOfEachLayerIsLimited) {
+    const struct {
+        RunParameters parameters;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        // |3 + 4i| * 2e6 is exactly 1e7, the largest accepted.
+        {{2e6, 3, 4, 1, 2.0, 0.5, 3, 0, 180}, ""},
+        {{2000000.0000000002, 3, 4, 1, 2.0, 0.5, 3, 0, 180},
+         "Parameter_in.txt: |index1| * Alpha1 is 10000000.000000002, above the limit of 1e7 that keeps a run under a few seconds"},
+        {{1e5, 101, 0, 3, 2.0, 0.5, 3, 0, 180},
+         "Parameter_in.txt: |index1| * Alpha1 is 1.01e+07, above the limit of 1e7 that keeps a run under a few seconds"},
+        // A core's index meets only the core's own size parameter.
+        {{1e4, 1.5, 0.01, 2e3, 3e3, -4e3, 3, 0, 180}, ""},
+        {{1e4, 1.5, 0.01, 2.1e3, 3e3, 4e3, 3, 0, 180},
+         "Parameter_in.txt: |index2| * Alpha2 is 1.05e+07, above the limit of 1e7 that keeps a run under a few seconds"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::string problem;
+        EXPECT_EQ(checkContinuedFractionLength(c.parameters, "Parameter_in.txt", problem), *c.message == '\0');
+        EXPECT_EQ(problem, c.message);
+    }
+}
+
+TEST(ParameterRefusal, OneAngleNeedsNoFiniteStep) {
     RunParameters parameters{};
     std::string problem;
-    // |3 + 4i| * 2e6 is exactly 1e7; one step up in Alpha1 is refused.
-    EXPECT_TRUE(parse("2e6 3 4 1 2.0 0.5 3 0 180", parameters, problem)) << problem;
-    EXPECT_FALSE(parse("2000000.0000000002 3 4 1 2.0 0.5 3 0 180", parameters, problem));
-    // The same index on the smaller layer meets only its own size.
-    EXPECT_TRUE(parse("1 1.5 0 2e6 3 -4 3 0 180", parameters, problem)) << problem;
-    // One angle has no step, so any two finite angles do.
     EXPECT_TRUE(parse("5 1.5 0.01 3 2.0 0.5 1 -1e308 1e308", parameters, problem)) << problem;
 }
 
