@@ -61,10 +61,10 @@ const std::set<std::string> kAllThree{kParameters, kHeader, kTable};
 
 TEST(ReferenceRun, WritesBothGoldenFilesByteForByte) {
     ScratchFolder folder;
-    folder.write(kParameters, golden("reference_run/Parameter_in.txt"));
+    folder.write(kParameters, golden("reference/Parameter_in.txt"));
     expectQuietSuccess(runProgram(folder));
-    EXPECT_EQ(folder.read(kHeader), golden("reference_run/Header_Coated_TA.txt"));
-    EXPECT_EQ(folder.read(kTable), golden("reference_run/Mie_Coated_TA.txt"));
+    EXPECT_EQ(folder.read(kHeader), golden("reference/Header_Coated_TA.txt"));
+    EXPECT_EQ(folder.read(kTable), golden("reference/Mie_Coated_TA.txt"));
     EXPECT_EQ(folder.names(), kAllThree);
 }
 
@@ -74,8 +74,8 @@ TEST(ReferenceRun, ReplacesTheResultsOfAnEarlierRun) {
     folder.write(kHeader, kOldHeader + std::string(100000, 'x'));
     folder.write(kTable, kOldTable);
     expectQuietSuccess(runProgram(folder));
-    EXPECT_EQ(folder.read(kHeader), golden("reference_run/Header_Coated_TA.txt"));
-    EXPECT_EQ(folder.read(kTable), golden("reference_run/Mie_Coated_TA.txt"));
+    EXPECT_EQ(folder.read(kHeader), golden("reference/Header_Coated_TA.txt"));
+    EXPECT_EQ(folder.read(kTable), golden("reference/Mie_Coated_TA.txt"));
     EXPECT_EQ(folder.names(), kAllThree);
 }
 
@@ -128,8 +128,8 @@ TEST(ParameterLayouts, EveryLayoutGivesTheGoldenFiles) {
         ScratchFolder folder;
         folder.write(kParameters, c.parameters);
         expectQuietSuccess(runProgram(folder));
-        EXPECT_EQ(folder.read(kHeader), golden("reference_run/Header_Coated_TA.txt"));
-        EXPECT_EQ(folder.read(kTable), golden("reference_run/Mie_Coated_TA.txt"));
+        EXPECT_EQ(folder.read(kHeader), golden("reference/Header_Coated_TA.txt"));
+        EXPECT_EQ(folder.read(kTable), golden("reference/Mie_Coated_TA.txt"));
     }
 }
 
@@ -152,7 +152,7 @@ TEST(AngleGridRuns, WholeDegreesFrom0To180) {
     EXPECT_EQ(lines[1], kLineAt0);
     EXPECT_EQ(lines[91], kLineAt90);
     EXPECT_EQ(lines[181], kLineAt180);
-    EXPECT_EQ(folder.read(kHeader), golden("reference_run/Header_Coated_TA.txt"));
+    EXPECT_EQ(folder.read(kHeader), golden("reference/Header_Coated_TA.txt"));
 }
 
 struct GridCase {
@@ -177,7 +177,7 @@ TEST(AngleGridRuns, GridVariants) {
         folder.write(kParameters, referenceSphereWithGrid(c.gridLine));
         expectQuietSuccess(runProgram(folder));
         EXPECT_EQ(folder.read(kTable), c.table);
-        EXPECT_EQ(folder.read(kHeader), golden("reference_run/Header_Coated_TA.txt"));
+        EXPECT_EQ(folder.read(kHeader), golden("reference/Header_Coated_TA.txt"));
     }
 }
 
