@@ -233,6 +233,9 @@ DigitString roundTo17Digits(TruncatedDecimal truncated) {
     return s;
 }
 
+// Infinities and NaNs: a marker such as "1#INF" stands where the digit
+// string would, with the point after its first character and "0" padding it
+// to six places. Only the default NaN (sign and quiet bit, no payload) is IND.
 char* writeMarker(std::uint64_t bits, char* out) {
     const std::uint64_t fraction = bits & kFractionMask;
     const char* marker;
