@@ -1,1 +1,228 @@
+// Series coefficients a_n, b_n of the coated sphere and its efficiencies.
+//
+// The coefficients are formed from ratios only: the logarithmic derivatives of
+// the tables, the ratio psi_n(y)/xi_n(y), and the ratio
+// psi_n(m2 x) xi_n(m2 y) / (psi_n(m2 y) xi_n(m2 x)) across the shell. No
+// Riccati function is formed itself, so nothing overflows at large orders,
+// large sizes or strong absorption. xi_n is the Riccati function with
+// xi_0(z) = sin z - i s cos z, s the sign convention of the imaginary parts.
+#include <cmath>
+#include <utility>
+
 #include <coatedmie/engine.h>
+
+#include "complex_kernel.h"
+#include "log_derivative.h"
+
+namespace coatedmie {
+
+namespace {
+
+CoefficientTables coefficients;
+
+// Relative absorption below this is rounding residue of Kext - Ksca.
+constexpr double kAbsorptionCutoff = 1e-10;
+
+// The scatterer with the outer layer first and both imaginary parts in one
+// sign convention.
+struct ScattererDescription {
+    double y;  // outer size parameter
+    double x;  // core size parameter
+    double m2Re, m2Im;  // shell index
+    double m1Re, m1Im;  // core index
+    int signConvention;  // +1 or -1, the sign of both imaginary parts
+};
+
+ScattererDescription normalise(double alpha1, double index1Re, double index1Im, double alpha2,
+                               double index2Re, double index2Im) {
+    if (alpha1 < alpha2) {
+        std::swap(alpha1, alpha2);
+        std::swap(index1Re, index2Re);
+        std::swap(index1Im, index2Im);
+    }
+    ScattererDescription s{alpha1, alpha2, index1Re, index1Im, index2Re, index2Im, +1};
+    if (s.m2Im < 0.0 || s.m1Im < 0.0) {
+        s.m2Im = -std::fabs(s.m2Im);
+        s.m1Im = -std::fabs(s.m1Im);
+        s.signConvention = -1;
+    } else {
+        s.m2Im = std::fabs(s.m2Im);
+        s.m1Im = std::fabs(s.m1Im);
+    }
+    return s;
+}
+
+// psi_1(y)/xi_1(y) in closed form.
+ComplexResult firstOrderPsiOverXi(double y, double ySquare, int signConvention) {
+    const double numeratorRe = std::pow(std::sin(y) - y * std::cos(y), 2.0);
+    double numeratorIm = y * std::cos(2.0 * y) + 0.5 * (std::sin(2.0 * y) * (ySquare - 1.0));
+    if (signConvention == +1) {
+        numeratorIm = -numeratorIm;
+    }
+    return {numeratorRe / (ySquare + 1.0), numeratorIm / (ySquare + 1.0)};
+}
+
+// Order-0 shell ratio sin(m2 x)/sin(m2 y) * exp(i s m2 (y - x)), written so
+// that every exponent is <= 0 (Im m2 has the sign s and x <= y).
+ComplexResult zerothOrderShellRatio(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
+                                    int signConvention) {
+    const double a = m2xRe;
+    const double b = m2xIm;
+    const double c = m2yRe;
+    const double d = m2yIm;
+    QuotientProduct q;
+    double scale;
+    if (signConvention == +1) {
+        complexQuotientProduct(std::exp(-2.0 * b) - std::cos(2.0 * a), std::sin(2.0 * a),
+                               std::exp(-2.0 * d) - std::cos(2.0 * c), std::sin(2.0 * c), q);
+        scale = std::exp(2.0 * (b - d));
+    } else {
+        complexQuotientProduct(std::cos(2.0 * a) - std::exp(2.0 * b), std::sin(2.0 * a),
+                               std::cos(2.0 * c) - std::exp(2.0 * d), std::sin(2.0 * c), q);
+        scale = std::exp(2.0 * (d - b));
+    }
+    return {scale * q.quotRe, scale * q.quotIm};
+}
+
+ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
+    QuotientProduct qp;
+    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
+    return {qp.prodRe, qp.prodIm};
+}
+
+ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
+    QuotientProduct qp;
+    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
+    return {qp.quotRe, qp.quotIm};
+}
+
+ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
+                              const ComplexResult& z3, const ComplexResult& z4) {
+    ComplexResult r;
+    crossProductDifference(z1.re, z1.im, z2.re, z2.im, z3.re, z3.im, z4.re, z4.im, r);
+    return r;
+}
+
+// psiOverXi * (u1 v1 - g v2) / (u1 v3 - g v4): the shape shared by a_n and b_n.
+ComplexResult seriesCoefficient(const ComplexResult& psiOverXi, const ComplexResult& u1,
+                                const ComplexResult& g, const ComplexResult& v1,
+                                const ComplexResult& v2, const ComplexResult& v3,
+                                const ComplexResult& v4) {
+    const ComplexResult numerator = crossDifference(u1, v1, g, v2);
+    const ComplexResult denominator = crossDifference(u1, v3, g, v4);
+    return product(psiOverXi, quotient(numerator, denominator));
+}
+
+}  // namespace
+
+int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
+                        double index2Re, double index2Im, EfficiencyRecord& efficiencies) {
+    const ScattererDescription s =
+        normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
+    const double y = s.y;
+    const double x = s.x;
+    const int termCount = termCountFor(y);
+    if (termCount == 0) {
+        return 0;
+    }
+
+    double sumExt = 0.0;
+    double sumSca = 0.0;
+    const double ySquare = std::pow(y, 2.0);
+    const ComplexResult m2y{s.m2Re * y, s.m2Im * y};
+    const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
+    const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
+    if (!fillLogDerivativeTables(termCount, m2y.re, m2y.im, m2x.re, m2x.im, m1x.re, m1x.im, y)) {
+        return 0;
+    }
+    const LogDerivativeTables& D = logDerivativeTables();
+
+    const ComplexResult one{1.0, 0.0};
+    const ComplexResult m2{s.m2Re, s.m2Im};
+    const ComplexResult m1{s.m1Re, s.m1Im};
+    const double orderZeroXi = static_cast<double>(s.signConvention);  // xi_0'/xi_0 = i s
+    ComplexResult psiOverXi = firstOrderPsiOverXi(y, ySquare, s.signConvention);
+    ComplexResult dXiY{0.0, orderZeroXi};
+    ComplexResult dXiM2y{0.0, orderZeroXi};
+    ComplexResult dXiM2x{0.0, orderZeroXi};
+    ComplexResult shellRatio =
+        zerothOrderShellRatio(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention);
+
+    for (int n = 1; n <= termCount; ++n) {
+        const double t = static_cast<double>(n) / y;
+        if (n >= 2) {
+            // psi_n/xi_n = (D_{n-1}(y) - n/y) / (dxi_{n-1}(y) - n/y) * psi_{n-1}/xi_{n-1}
+            const ComplexResult ratio = quotient(psiOverXi, {dXiY.re - t, dXiY.im});
+            const double factor = D.Dy[n] - t;
+            psiOverXi = {factor * ratio.re, factor * ratio.im};
+        }
+        QuotientProduct reciprocal;
+        complexQuotientProduct(1.0, 0.0, t - dXiY.re, -dXiY.im, reciprocal);
+        dXiY = {reciprocal.quotRe - t, reciprocal.quotIm};
+        upwardLogDerivativeStep(n, m2y.re, m2y.im, dXiM2y.re, dXiM2y.im, dXiM2y);
+        upwardLogDerivativeStep(n, m2x.re, m2x.im, dXiM2x.re, dXiM2x.im, dXiM2x);
+
+        const ComplexResult dM2y{D.Dm2yRe[n + 1], D.Dm2yIm[n + 1]};
+        const ComplexResult dM2x{D.Dm2xRe[n + 1], D.Dm2xIm[n + 1]};
+        const ComplexResult dM1x{D.Dm1xRe[n + 1], D.Dm1xIm[n + 1]};
+        const ComplexResult dY{D.Dy[n + 1], 0.0};
+
+        // f_{n-1}/f_n = f_n'/f_n + n/z carries the shell ratio up one order.
+        ComplexResult psiM2yUp;
+        addOrderOverArgument(n, m2y.re, m2y.im, dM2y.re, dM2y.im, psiM2yUp);
+        ComplexResult xiM2xUp;
+        addOrderOverArgument(n, m2x.re, m2x.im, dXiM2x.re, dXiM2x.im, xiM2xUp);
+        const ComplexResult p1 = product(psiM2yUp, xiM2xUp);
+        ComplexResult psiM2xUp;
+        addOrderOverArgument(n, m2x.re, m2x.im, dM2x.re, dM2x.im, psiM2xUp);
+        ComplexResult xiM2yUp;
+        addOrderOverArgument(n, m2y.re, m2y.im, dXiM2y.re, dXiM2y.im, xiM2yUp);
+        const ComplexResult p2 = product(psiM2xUp, xiM2yUp);
+        shellRatio = product(shellRatio, quotient(p1, p2));
+
+        const ComplexResult u1 = crossDifference(m1, dXiM2x, m2, dM1x);
+        const ComplexResult u2 = crossDifference(m1, dM2x, m2, dM1x);
+        const ComplexResult v1 = crossDifference(one, dM2y, m2, dY);
+        const ComplexResult v2 = crossDifference(one, dXiM2y, m2, dY);
+        const ComplexResult v3 = crossDifference(one, dM2y, m2, dXiY);
+        const ComplexResult v4 = crossDifference(one, dXiM2y, m2, dXiY);
+        const ComplexResult w1 = crossDifference(m2, dXiM2x, m1, dM1x);
+        const ComplexResult w2 = crossDifference(m2, dM2x, m1, dM1x);
+        const ComplexResult z1 = crossDifference(m2, dM2y, one, dY);
+        const ComplexResult z2 = crossDifference(m2, dXiM2y, one, dY);
+        const ComplexResult z3 = crossDifference(m2, dM2y, one, dXiY);
+        const ComplexResult z4 = crossDifference(m2, dXiM2y, one, dXiY);
+
+        const ComplexResult a =
+            seriesCoefficient(psiOverXi, u1, product(shellRatio, u2), v1, v2, v3, v4);
+        const ComplexResult b =
+            seriesCoefficient(psiOverXi, w1, product(shellRatio, w2), z1, z2, z3, z4);
+        coefficients.aRe[n] = a.re;
+        coefficients.aIm[n] = a.im;
+        coefficients.bRe[n] = b.re;
+        coefficients.bIm[n] = b.im;
+
+        const double f = 2.0 * n + 1.0;
+        sumExt = (a.re + b.re) * f + sumExt;
+        const double squares =
+            ((std::pow(a.re, 2.0) + std::pow(a.im, 2.0)) + std::pow(b.re, 2.0)) + std::pow(b.im, 2.0);
+        sumSca = squares * f + sumSca;
+    }
+
+    // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
+    // the core's cross-section.
+    const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
+    const double normSquare = vacuumShell ? std::pow(x, 2.0) : ySquare;
+    efficiencies.Kext = (sumExt + sumExt) / normSquare;
+    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
+    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
+    // The negated test also clears a ratio that is not a number (0/0).
+    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
+        efficiencies.Kabs = 0.0;
+    }
+    return termCount;
+}
+
+const CoefficientTables& coefficientTables() { return coefficients; }
+
+}  // namespace coatedmie

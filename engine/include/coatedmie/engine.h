@@ -54,21 +54,38 @@ struct CoefficientTables {
     double bIm[kTableCapacity];
 };
 
-// Number of series terms for an outer size parameter y, or 0 when y is
-// negative, not a number, or needs more than kMaxTermCount terms (y > 99621).
+// Number of series terms for an outer size parameter y:
+// trunc(7.5 y^0.34 + y + 2.5), at least 2 (y = 0 or -0). Returns 0 when y is
+// negative, not a number, or needs more than kMaxTermCount terms, that is
+// for every y above 99621.09443326859 (infinity included).
 int termCountFor(double outerSizeParameter);
 
 // Computes the coefficient tables and the efficiencies of the coated sphere
 // made of the two layers (size parameter, refractive index) and returns the
-// term count N (at least 2). Returns 0, writing neither the tables nor the
-// record, when the outer size parameter is negative, not a number, infinite,
-// or too large for the tables (termCountFor gives 0).
+// term count N >= 2. The record is written only on success.
+//
+// Returns 0, writing neither the tables nor the record:
+// - when the outer size parameter is negative, not a number, infinite, or
+//   too large for the tables (termCountFor gives 0);
+// - when |index| * size parameter of a layer is so large (about 2.5e8 or
+//   more for a lossless layer) that a continued fraction starting the
+//   log-derivative tables does not end within its pass limit; such a call
+//   spends several seconds before it gives up. The time of a call grows
+//   with |index| * size beyond N; up to 1e7 for both layers a call takes
+//   under about a second, so programs should reject larger input.
+// The engine writes nothing to the console and never waits for input:
+// reporting a refusal is the caller's business.
+//
+// A core size of 0 or NaN is not refused: it gives NaN efficiencies (and
+// Kabs = +0).
 int computeCoatedSphere(double alpha1, double index1Re, double index1Im,
                         double alpha2, double index2Re, double index2Im,
                         EfficiencyRecord& efficiencies);
 
 // Evaluates I1 and I2 at the scattering angle theta (radians) from the first
-// max(N, 1) coefficients of the last computation. Writes only I1 and I2.
+// max(N, 1) coefficients of the last computation (N is clamped to
+// kMaxTermCount). Writes only I1 and I2. With N = 0, after a refused
+// computation at process start, both intensities are 0.
 void computeIntensity(int termCount, double theta, IntensityRecord& intensity);
 
 // Read access to the coefficients of the last computation.

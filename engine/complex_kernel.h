@@ -1,0 +1,45 @@
+// Complex arithmetic of the engine. Every complex quotient and product goes
+// through complexQuotientProduct, whose plain formula (no operand scaling, no
+// fused multiply-add) fixes the last bits of every complex result; the other
+// three operations are the composite expressions of the series coefficients,
+// built on it. Complex values travel as separate real and imaginary parts.
+#ifndef COATEDMIE_COMPLEX_KERNEL_H
+#define COATEDMIE_COMPLEX_KERNEL_H
+
+namespace coatedmie {
+
+// u/w and u*w for one pair of operands.
+struct QuotientProduct {
+    double quotRe;
+    double quotIm;
+    double prodRe;
+    double prodIm;
+};
+
+struct ComplexResult {
+    double re;
+    double im;
+};
+
+// u = a + ib, w = c + id. The quotient divides by c*c + d*d as it stands, so
+// w = 0 gives a NaN quotient (never infinity) while the product stays exact;
+// moduli beyond about 1e154 overflow the denominator. Nothing traps.
+void complexQuotientProduct(double a, double b, double c, double d, QuotientProduct& result);
+
+// 1/(n/z - D) - n/z: carries the logarithmic derivative D = D_{n-1}(z) of a
+// Riccati function up to order n.
+void upwardLogDerivativeStep(int n, double zRe, double zIm, double dRe, double dIm,
+                             ComplexResult& result);
+
+// n/z + X.
+void addOrderOverArgument(int n, double zRe, double zIm, double xRe, double xIm,
+                          ComplexResult& result);
+
+// z1*z2 - z3*z4, each product rounded before the difference.
+void crossProductDifference(double z1Re, double z1Im, double z2Re, double z2Im,
+                            double z3Re, double z3Im, double z4Re, double z4Im,
+                            ComplexResult& result);
+
+}  // namespace coatedmie
+
+#endif  // COATEDMIE_COMPLEX_KERNEL_H

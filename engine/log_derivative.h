@@ -1,0 +1,54 @@
+// Logarithmic derivatives D_n(z) = psi_n'(z)/psi_n(z) of the Riccati-Bessel
+// functions psi_n(z) = z j_n(z), tabulated for orders 0..N at the four
+// arguments of the coated sphere. Each table starts at order N from a
+// continued fraction and is completed by the downward recurrence
+// D_{k-1} = k/z - 1/(k/z + D_k), which is stable for every argument.
+#ifndef COATEDMIE_LOG_DERIVATIVE_H
+#define COATEDMIE_LOG_DERIVATIVE_H
+
+#include <coatedmie/engine.h>
+
+#include "complex_kernel.h"
+
+namespace coatedmie {
+
+// Entry k holds order k - 1, for 1 <= k <= N + 1; entry 0 is never used.
+struct LogDerivativeTables {
+    double Dm2yRe[kTableCapacity];  // argument m2*y: shell index, outer size
+    double Dm2yIm[kTableCapacity];
+    double Dm2xRe[kTableCapacity];  // m2*x: shell index, core size
+    double Dm2xIm[kTableCapacity];
+    double Dm1xRe[kTableCapacity];  // m1*x: core index, core size
+    double Dm1xIm[kTableCapacity];
+    double Dy[kTableCapacity];      // real argument y
+};
+
+// The continued fraction ends once the computed modulus of a convergent ratio
+// is exactly 1; this tolerance only says "below any rounding step".
+inline constexpr double kLentzTolerance = 1e-20;
+
+// For real z with |z| > n the fraction takes about |z| - n + 7 |z|^(1/3)
+// passes (absorption shortens this a lot; |z| <= n needs a few hundred at
+// most), some 25 ns each. Without a cap an argument of modulus 1e12 would run
+// for hours, and one of 1e150 forever. This cap is 25 times what |z| = 1e7
+// needs; hitting it costs several seconds per table (6 to 10 s measured).
+inline constexpr int kLentzPassLimit = 250000000;
+
+// D_n(z) by Lentz's method on the continued fraction
+//   D_n(z) = -n/z + a_1 + 1/(a_2 + 1/(a_3 + ...)),  a_k = (-1)^(k+1) (2n+2k-1)/z.
+// Returns the index k of the last term taken (k >= 3, after k - 2 passes), or
+// 0, writing nothing, when passLimit passes did not reach the end.
+int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result,
+                       int passLimit = kLentzPassLimit);
+
+// Fills entries 1..N + 1 of the four tables from the arguments m2*y, m2*x,
+// m1*x and y. Returns false and writes nothing when a continued fraction hits
+// kLentzPassLimit. Needs 0 <= termCount <= kMaxTermCount.
+bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
+                             double m2xIm, double m1xRe, double m1xIm, double y);
+
+const LogDerivativeTables& logDerivativeTables();
+
+}  // namespace coatedmie
+
+#endif  // COATEDMIE_LOG_DERIVATIVE_H

@@ -1,0 +1,189 @@
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include <coatedmie/engine.h>
+#include <gtest/gtest.h>
+
+#include "homogeneous_sphere.h"
+#include "log_derivative.h"
+
+namespace coatedmie {
+namespace {
+
+struct Layers {
+    double alpha1, index1Re, index1Im, alpha2, index2Re, index2Im;
+};
+
+std::ostream& operator<<(std::ostream& os, const Layers& l) {
+    return os << "(" << l.alpha1 << ", " << l.index1Re << " + " << l.index1Im << "i; " << l.alpha2
+              << ", " << l.index2Re << " + " << l.index2Im << "i)";
+}
+
+Layers swapped(const Layers& l) { return {l.alpha2, l.index2Re, l.index2Im, l.alpha1, l.index1Re, l.index1Im}; }
+Layers negated(const Layers& l) { return {l.alpha1, l.index1Re, -l.index1Im, l.alpha2, l.index2Re, -l.index2Im}; }
+
+struct Outcome {
+    int termCount;
+    EfficiencyRecord e;
+    std::unique_ptr<CoefficientTables> c;
+};
+
+Outcome run(const Layers& l) {
+    Outcome r{0, {-1.0, -1.0, -1.0}, std::make_unique<CoefficientTables>()};
+    r.termCount = computeCoatedSphere(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re,
+                                      l.index2Im, r.e);
+    *r.c = coefficientTables();
+    return r;
+}
+
+bool sameBits(double u, double v) { return std::memcmp(&u, &v, sizeof u) == 0; }
+
+bool sameBits(const EfficiencyRecord& e, const EfficiencyRecord& f) {
+    return sameBits(e.Kext, f.Kext) && sameBits(e.Ksca, f.Ksca) && sameBits(e.Kabs, f.Kabs);
+}
+
+// Same term count, efficiencies and coefficients, bit for bit; with
+// `conjugated` the second run holds the complex conjugates.
+void expectIdentical(const Outcome& r, const Outcome& s, bool conjugated) {
+    ASSERT_EQ(r.termCount, s.termCount);
+    EXPECT_TRUE(sameBits(r.e, s.e));
+    const double sign = conjugated ? -1.0 : 1.0;
+    for (int n = 1; n <= r.termCount; ++n) {
+        ASSERT_TRUE(sameBits(r.c->aRe[n], s.c->aRe[n]) && sameBits(r.c->aIm[n], sign * s.c->aIm[n]) &&
+                    sameBits(r.c->bRe[n], s.c->bRe[n]) && sameBits(r.c->bIm[n], sign * s.c->bIm[n]))
+            << "order " << n;
+    }
+}
+
+TEST(CoatedSphere, PublishedReferenceValues) {
+    const struct {
+        Layers layers;
+        int termCount;
+        double Kext, Ksca, Kabs;
+    } cases[] = {
+        {{5, 1.5, 0.01, 3, 2.0, 0.5}, 20, 3.135894, 2.011933, 1.123961},
+        {{10, 1.33, 0, 6, 1.5, 0}, 28, 2.566344, 2.566344, 0},
+        {{5, 1, 0, 3, 1.5, 0}, 20, 3.418056, 3.418056, 0},
+        {{0.5, 1.33, 0, 0.2, 1.7, 0.1}, 8, 0.014792, 0.007740, 0.007052},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.layers);
+        EXPECT_EQ(r.termCount, c.termCount) << c.layers;
+        EXPECT_NEAR(r.e.Kext, c.Kext, 5e-7) << c.layers;
+        EXPECT_NEAR(r.e.Ksca, c.Ksca, 5e-7) << c.layers;
+        EXPECT_NEAR(r.e.Kabs, c.Kabs, 5e-7) << c.layers;
+    }
+    const Outcome r = run({5, 1.5, 0.01, 3, 2.0, 0.5});
+    EXPECT_NEAR(r.c->aRe[1], 0.604845, 5e-7);
+    EXPECT_NEAR(r.c->aIm[1], -0.161501, 5e-7);
+    EXPECT_NEAR(r.c->bRe[1], 0.370385, 5e-7);
+    EXPECT_NEAR(r.c->bIm[1], 0.130887, 5e-7);
+}
+
+TEST(CoatedSphere, LayerOrderAndSignConventionChangeNoBit) {
+    const Layers cases[] = {{5, 1.5, 0.01, 3, 2.0, 0.5}, {10, 1.33, 0, 6, 1.5, 0},
+                            {80, 1.05, 0.002, 79.9, 2.5, 1.8}, {7, 1.6, 4.0, 6.9, 1.1, 0}};
+    for (const Layers& l : cases) {
+        SCOPED_TRACE(testing::Message() << l);
+        const Outcome given = run(l);
+        expectIdentical(given, run(swapped(l)), false);
+        if (l.index1Im != 0 || l.index2Im != 0) {
+            expectIdentical(given, run(negated(l)), true);
+        }
+    }
+    // One negative imaginary part puts both into the negative convention;
+    // zeros of either sign leave the positive one.
+    const Outcome positive = run({5, 1.5, 0.1, 3, 1.33, 0.02});
+    expectIdentical(positive, run({5, 1.5, -0.1, 3, 1.33, 0.02}), true);
+    expectIdentical(positive, run({5, 1.5, 0.1, 3, 1.33, -0.02}), true);
+    const Outcome lossless = run({6, 1.33, 0.0, 4, 1.5, 0.0});
+    expectIdentical(lossless, run({6, 1.33, -0.0, 4, 1.5, -0.0}), false);
+}
+
+TEST(CoatedSphere, ReducesToTheHomogeneousSphere) {
+    const struct {
+        const char* what;
+        Layers layers;
+        double size;  // of the equivalent homogeneous sphere
+        std::complex<double> index;
+        double normSize;  // whose cross-section the efficiencies refer to
+    } cases[] = {
+        {"equal indices", {8, 1.5, 0.02, 3, 1.5, 0.02}, 8, {1.5, 0.02}, 8},
+        {"equal indices, strong absorption", {30, 1.8, 2.0, 12, 1.8, 2.0}, 30, {1.8, 2.0}, 30},
+        {"equal sizes: zero-thickness shell", {4, 2.0, 0.5, 4, 1.33, 0.01}, 4, {1.33, 0.01}, 4},
+        {"equal sizes, large", {150, 1.1, 0, 150, 1.6, 0.05}, 150, {1.6, 0.05}, 150},
+        {"vacuum shell", {5, 1, 0, 3, 1.5, 0}, 3, {1.5, 0}, 3},
+        {"vacuum shell, -0i", {12, 1, -0.0, 2.5, 1.7, 0.3}, 2.5, {1.7, 0.3}, 2.5},
+        {"almost vacuum shell", {5, 1 + 0x1p-52, 0, 3, 1.5, 0}, 3, {1.5, 0}, 5},
+        {"almost vacuum shell, 1e-300i", {5, 1, 1e-300, 3, 1.5, 0}, 3, {1.5, 0}, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = run(c.layers);
+        const auto sphere = testing_reference::homogeneousSphere(c.size, c.index, r.termCount);
+        const double scale = (c.size * c.size) / (c.normSize * c.normSize);
+        EXPECT_NEAR(r.e.Kext, sphere.Qext * scale, 1e-10 * sphere.Qext);
+        EXPECT_NEAR(r.e.Ksca, sphere.Qsca * scale, 1e-10 * sphere.Qext);
+        for (int n = 1; n <= 5; ++n) {
+            EXPECT_NEAR(std::abs(std::complex<double>(r.c->aRe[n], r.c->aIm[n]) - sphere.a[n - 1]), 0, 1e-11) << n;
+            EXPECT_NEAR(std::abs(std::complex<double>(r.c->bRe[n], r.c->bIm[n]) - sphere.b[n - 1]), 0, 1e-11) << n;
+        }
+    }
+}
+
+TEST(CoatedSphere, LosslessLayersAbsorbNothingUnlessTheResidueIsLarge) {
+    const Layers zero[] = {
+        {10, 1.33, 0, 6, 1.5, 0},    {0.3, 1.5, 0, 0.1, 3.0, 0}, {100, 1.33, 0, 60, 1.59, 0},
+        {1000, 1.5, 0, 900, 1.2, 0}, {3, 1.0, 0, 2, 4.0, 0},     {55, 2.4, -0.0, 55, 1.4, 0},
+    };
+    for (const Layers& l : zero) {
+        EXPECT_TRUE(sameBits(run(l).e.Kabs, 0.0)) << l;
+    }
+    // Many orders at large sizes, or Re a_n ~ |a_n|^2 at tiny ones, leave a
+    // residue above the cutoff; it is kept as computed.
+    const Layers kept[] = {{20000, 1.33, 0, 12000, 1.5, 0}, {0.01, 1.5, 0, 0.005, 3.0, 0}};
+    for (const Layers& l : kept) {
+        const EfficiencyRecord e = run(l).e;
+        EXPECT_GE(std::fabs(e.Kabs / e.Kext), 1e-10) << l;
+        EXPECT_LT(std::fabs(e.Kabs / e.Kext), 1e-6) << l;
+        EXPECT_EQ(e.Kabs, e.Kext - e.Ksca) << l;
+    }
+}
+
+TEST(CoatedSphere, UnusableCoreSizeGivesNaNEfficienciesAndNoAbsorption) {
+    for (double core : {0.0, std::nan("")}) {  // NaN is not larger than 5: it stays the core
+        const Outcome r = run({5, 1.5, 0.01, core, 2.0, 0.5});
+        EXPECT_EQ(r.termCount, 20);
+        EXPECT_TRUE(std::isnan(r.e.Kext) && std::isnan(r.e.Ksca));
+        EXPECT_TRUE(sameBits(r.e.Kabs, 0.0));
+    }
+}
+
+TEST(CoatedSphere, RefusedComputationsWriteNothing) {
+    EfficiencyRecord e;
+    ASSERT_EQ(computeCoatedSphere(4, 1.5, 0.01, 2, 1.33, 0, e), 18);
+    const auto coefficients = std::make_unique<CoefficientTables>(coefficientTables());
+    const auto logDerivatives = std::make_unique<LogDerivativeTables>(logDerivativeTables());
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    const Layers refused[] = {
+        {99622, 1.33, 0, 50000, 1.5, 0.01}, {1e300, 1.5, 0, 1, 1.33, 0}, {inf, 1.5, 0, 3, 1.33, 0},
+        {3, 1.5, 0, inf, 1.33, 0},          {nan, 1.5, 0, 3, 1.33, 0},   {nan, 1.5, 0, nan, 1.33, 0},
+        {-1, 1.5, 0, -2, 1.33, 0},          {-1e-300, 1.5, 0, -1, 1.33, 0}, {-inf, 1.5, 0, -inf, 1.33, 0},
+    };
+    for (const Layers& l : refused) {
+        const Outcome r = run(l);
+        EXPECT_EQ(r.termCount, 0) << l;
+        EXPECT_TRUE(sameBits(r.e, {-1.0, -1.0, -1.0})) << l;
+        EXPECT_EQ(std::memcmp(coefficients.get(), r.c.get(), sizeof(CoefficientTables)), 0) << l;
+        EXPECT_EQ(std::memcmp(logDerivatives.get(), &logDerivativeTables(), sizeof(LogDerivativeTables)), 0) << l;
+    }
+    const Outcome largest = run({50000, 1.5, 0.01, 99621, 1.33, 0});
+    EXPECT_EQ(largest.termCount, kMaxTermCount);
+    EXPECT_NEAR(largest.e.Kext, 2.0, 0.01);  // the extinction paradox of large spheres
+}
+
+}  // namespace
+}  // namespace coatedmie

@@ -1,0 +1,112 @@
+// Bit patterns that change if products are fused into multiply-adds, if the
+// complex division is scaled, or if a square taken with pow() is folded into
+// a product. The engine values were checked against an independent
+// transcription of the algorithm in Python (IEEE doubles, one rounding per
+// operation, the same libm).
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include <coatedmie/engine.h>
+#include <gtest/gtest.h>
+
+#include "complex_kernel.h"
+
+namespace coatedmie {
+namespace {
+
+std::uint64_t bitsOf(double v) {
+    std::uint64_t u;
+    std::memcpy(&u, &v, sizeof u);
+    return u;
+}
+
+// FNV-1a over the bit patterns of a_n and b_n, n = 1..N.
+std::uint64_t coefficientHash(int termCount) {
+    const CoefficientTables& t = coefficientTables();
+    std::uint64_t h = 1469598103934665603ULL;
+    for (int n = 1; n <= termCount; ++n) {
+        for (double v : {t.aRe[n], t.aIm[n], t.bRe[n], t.bIm[n]}) {
+            h = (h ^ bitsOf(v)) * 1099511628211ULL;
+        }
+    }
+    return h;
+}
+
+TEST(ExactArithmetic, ComplexQuotientProductUsesThePlainFormula) {
+    const double a = 0x1.561230e6cc7a8p+1, b = -0x1.9f8d6eb5a9178p+0;
+    const double c = 0x1.fca94bedb5c5ap+1, d = 0x1.14de3da87832ap+1;
+    QuotientProduct r;
+    complexQuotientProduct(a, b, c, d, r);
+    EXPECT_EQ(r.quotRe, 0x1.639ac241d985dp-2);
+    EXPECT_EQ(r.quotIm, -0x1.31eb4a399e7a9p-1);
+    EXPECT_EQ(r.prodRe, 0x1.c43277469fe00p+3);
+    EXPECT_EQ(r.prodIm, -0x1.5719462601320p-1);
+    // These operands tell the plain formula from its usual alternatives.
+    const double fusedDen = std::fma(c, c, d * d);
+    EXPECT_NE(r.quotRe, std::fma(a, c, b * d) / fusedDen);
+    EXPECT_NE(r.quotIm, std::fma(b, c, -(a * d)) / fusedDen);
+    EXPECT_NE(r.prodRe, std::fma(a, c, -(b * d)));
+    EXPECT_NE(r.prodIm, std::fma(a, d, b * c));
+    const double ratio = d / c, smithDen = c + d * ratio;  // Smith's scaled division
+    EXPECT_NE(r.quotRe, (a + b * ratio) / smithDen);
+    EXPECT_NE(r.quotIm, (b - a * ratio) / smithDen);
+}
+
+TEST(ExactArithmetic, EngineRunsKeepTheirBits) {
+    const struct {
+        double layers[6];
+        int termCount;
+        double Kext, Ksca, Kabs;
+        std::uint64_t hash;
+    } cases[] = {
+        {{5, 1.5, 0.01, 3, 2.0, 0.5}, 20, 0x1.9164f6ce45f8cp+1, 0x1.01870699ccf73p+1, 0x1.1fbbe068f2032p+0, 0x8acb93e8a18ce5f6},
+        {{10, 1.33, 0, 6, 1.5, 0}, 28, 0x1.487df82d5c4e9p+1, 0x1.487df82d5c4e4p+1, 0.0, 0x5297ae29650afdb6},
+    };
+    for (const auto& c : cases) {
+        const double* l = c.layers;
+        EfficiencyRecord e;
+        ASSERT_EQ(computeCoatedSphere(l[0], l[1], l[2], l[3], l[4], l[5], e), c.termCount);
+        EXPECT_EQ(bitsOf(e.Kext), bitsOf(c.Kext)) << l[0];
+        EXPECT_EQ(bitsOf(e.Ksca), bitsOf(c.Ksca)) << l[0];
+        EXPECT_EQ(bitsOf(e.Kabs), bitsOf(c.Kabs)) << l[0];
+        EXPECT_EQ(coefficientHash(c.termCount), c.hash) << l[0];
+    }
+    EfficiencyRecord e;
+    ASSERT_EQ(computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, e), 20);
+    const double angles[][3] = {{0.0, 0x1.8ab9ec26c8874p+8, 0x1.8ab9ec26c8874p+8},
+                                {1.5707963267948966, 0x1.613d42ce1cd37p+2, 0x1.84a7bf6ef70b1p-1},
+                                {3.141592653589793, 0x1.a51959201f97cp+0, 0x1.a51959201f97cp+0}};
+    for (const auto& a : angles) {
+        IntensityRecord r{};
+        computeIntensity(20, a[0], r);
+        EXPECT_EQ(bitsOf(r.I1), bitsOf(a[1])) << a[0];
+        EXPECT_EQ(bitsOf(r.I2), bitsOf(a[2])) << a[0];
+    }
+}
+
+// pow(x, 2.0) and x*x differ where the exact square lies halfway between two
+// doubles: this platform's pow rounds such ties away from zero, the product
+// to even. Each pin below would change with x*x in place of pow.
+double (*volatile powFunction)(double, double) = std::pow;
+
+TEST(ExactArithmetic, PowerFunctionSquaresAreLibraryCalls) {
+    const double y = 915.5273818969727;
+    if (powFunction(y, 2.0) != 838190.3870031253 || y * y != 838190.3870031252) {
+        GTEST_SKIP() << "this C library squares the halfway case like the product";
+    }
+    EfficiencyRecord e;  // y^2 divides the sums and enters psi_1/xi_1
+    ASSERT_EQ(computeCoatedSphere(y, 1.33, 0.001, 500, 1.5, 0.1, e), 994);
+    EXPECT_EQ(bitsOf(e.Kext), bitsOf(0x1.031a55003f20bp+1));  // x*x: ...20c
+    EXPECT_EQ(coefficientHash(994), 0x033d9695637e9192ULL);
+    ASSERT_EQ(computeCoatedSphere(1000, 1.0, 0.0, y, 1.5, 0.0, e), 1081);  // vacuum shell: x^2
+    EXPECT_EQ(bitsOf(e.Kext), bitsOf(0x1.03a3ac446aa5bp+1));  // x*x: ...a5c
+    ASSERT_EQ(computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, e), 20);
+    IntensityRecord r{};
+    computeIntensity(20, 0x1.5274ab5542f2dp+0, r);  // sin(theta) has 27 bits: a tie
+    EXPECT_EQ(bitsOf(r.I1), bitsOf(0x1.a89c6574211c3p+1));  // x*x: ...1c9
+    EXPECT_EQ(bitsOf(r.I2), bitsOf(0x1.b84d35ac6095ap+1));
+}
+
+}  // namespace
+}  // namespace coatedmie

@@ -1,0 +1,92 @@
+#include <cmath>
+#include <complex>
+#include <cstring>
+
+#include <coatedmie/engine.h>
+#include <gtest/gtest.h>
+
+namespace coatedmie {
+namespace {
+
+const double kPi = 3.141592653589793;
+
+bool sameBits(double u, double v) { return std::memcmp(&u, &v, sizeof u) == 0; }
+
+IntensityRecord intensityAt(int termCount, double theta) {
+    IntensityRecord r{0.0, -1.0, -1.0};
+    computeIntensity(termCount, theta, r);
+    return r;
+}
+
+class AngularIntensity : public testing::Test {
+protected:
+    void SetUp() override {
+        EfficiencyRecord e;
+        ASSERT_EQ(computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, e), 20);
+    }
+};
+
+TEST_F(AngularIntensity, PublishedReferenceValues) {
+    const double cases[][3] = {{0, 394.7263, 394.7263}, {kPi / 2, 5.519364, 0.7590923}, {kPi, 1.644918, 1.644918}};
+    for (const auto& c : cases) {
+        const IntensityRecord r = intensityAt(20, c[0]);
+        EXPECT_NEAR(r.I1, c[1], 5e-7 * c[1]) << "theta = " << c[0];
+        EXPECT_NEAR(r.I2, c[2], 5e-7 * c[2]) << "theta = " << c[0];
+    }
+}
+
+TEST_F(AngularIntensity, SymmetriesOfTheAmplitudes) {
+    const IntensityRecord forward = intensityAt(20, 0.0);
+    EXPECT_TRUE(sameBits(forward.I1, forward.I2));
+    const IntensityRecord backward = intensityAt(20, kPi);  // S1(pi) = -S2(pi)
+    EXPECT_NEAR(backward.I1, backward.I2, 1e-12 * backward.I1);
+    for (double theta : {1e-9, 0.3, kPi / 2, 3.0, kPi, 4.0}) {
+        const IntensityRecord plus = intensityAt(20, theta), minus = intensityAt(20, -theta);
+        EXPECT_TRUE(sameBits(plus.I1, minus.I1) && sameBits(plus.I2, minus.I2)) << theta;
+    }
+}
+
+TEST_F(AngularIntensity, TermCountsBelowTwoKeepTheFirstOrderOnly) {
+    const CoefficientTables& t = coefficientTables();
+    const std::complex<double> a1(t.aRe[1], t.aIm[1]), b1(t.bRe[1], t.bIm[1]);
+    for (double theta : {0.0, 0.7, 2.5}) {
+        const IntensityRecord one = intensityAt(1, theta);
+        for (int n : {0, -3}) {
+            const IntensityRecord r = intensityAt(n, theta);
+            EXPECT_TRUE(sameBits(r.I1, one.I1) && sameBits(r.I2, one.I2)) << n << ", " << theta;
+        }
+        const double mu = std::cos(theta);  // w_1 = 3/2, pi_1 = 1, tau_1 = mu
+        EXPECT_NEAR(one.I1, std::norm(1.5 * (a1 + b1 * mu)), 1e-15) << theta;
+        EXPECT_NEAR(one.I2, std::norm(1.5 * (a1 * mu + b1)), 1e-15) << theta;
+    }
+}
+
+TEST_F(AngularIntensity, RecordAndTableBounds) {
+    IntensityRecord r{std::nan("0x5eed"), -1.0, -1.0};
+    computeIntensity(20, 0.4, r);
+    EXPECT_TRUE(sameBits(r.reserved, std::nan("0x5eed")));  // never touched
+    EXPECT_TRUE(std::isnan(intensityAt(20, std::nan("")).I1));
+    const IntensityRecord capped = intensityAt(kMaxTermCount, 1.0), huge = intensityAt(2000000000, 1.0);
+    EXPECT_TRUE(sameBits(capped.I1, huge.I1) && sameBits(capped.I2, huge.I2));
+}
+
+// (1/y^2) times the integral of (I1 + I2) sin(theta) is the scattering
+// efficiency: angular functions and weights agree with the efficiency sums.
+TEST(AngularIntensityIntegral, GivesTheScatteringEfficiency) {
+    const double cases[][6] = {{5, 1.5, 0.01, 3, 2.0, 0.5}, {0.5, 1.33, 0, 0.2, 1.7, 0.1}, {25, 1.33, 0, 20, 1.6, 0.3}};
+    for (const auto& c : cases) {
+        EfficiencyRecord e;
+        const int n = computeCoatedSphere(c[0], c[1], c[2], c[3], c[4], c[5], e);
+        const int intervals = 4000;  // composite Simpson rule
+        double sum = 0;
+        for (int i = 0; i <= intervals; ++i) {
+            const double theta = i * kPi / intervals;
+            const IntensityRecord r = intensityAt(n, theta);
+            sum += (i == 0 || i == intervals ? 1.0 : i % 2 ? 4.0 : 2.0) * (r.I1 + r.I2) * std::sin(theta);
+        }
+        EXPECT_NEAR(sum * kPi / intervals / 3.0 / (c[0] * c[0]), e.Ksca, 1e-9 * e.Ksca) << c[0];
+    }
+}
+
+}  // namespace
+}  // namespace coatedmie

@@ -1,0 +1,106 @@
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <vector>
+
+#include <coatedmie/engine.h>
+#include <gtest/gtest.h>
+
+#include "log_derivative.h"
+
+namespace coatedmie {
+namespace {
+
+using Complex = std::complex<double>;
+
+// D_n(z) by the downward recurrence from far above n, where its start value
+// no longer matters: shares nothing with the continued fraction.
+Complex downwardReference(Complex z, int n) {
+    Complex d = 0.0;
+    for (int k = n + 200 + static_cast<int>(std::abs(z)); k > n; --k) {
+        d = static_cast<double>(k) / z - 1.0 / (d + static_cast<double>(k) / z);
+    }
+    return d;
+}
+
+TEST(TermCount, FromTheOuterSizeUpToTheTableCapacity) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double y;
+        int termCount;
+    } cases[] = {
+        {0, 2}, {-0.0, 2}, {0.1, 6}, {1, 11}, {10, 28}, {100, 138}, {1000, 1081}, {99621, 99998},
+        {0x1.8525182cc7584p+16, 99998}, {0x1.8525182cc7585p+16, 0},  // v just below, at 99999
+        {99622, 0}, {3e9, 0}, {inf, 0}, {-1e-300, 0}, {-inf, 0}, {std::nan(""), 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(termCountFor(c.y), c.termCount) << "y = " << c.y;
+    }
+}
+
+TEST(LentzLogDerivative, PublishedValuesAndPassCount) {
+    ComplexResult d{-1.0, -2.0};
+    EXPECT_EQ(lentzLogDerivative(1.5, 0.01, 12, d, 5), 0);  // five passes are not enough
+    EXPECT_TRUE(d.re == -1.0 && d.im == -2.0);
+    EXPECT_EQ(lentzLogDerivative(1.5, 0.01, 12, d), 8);  // ends in the sixth pass
+    EXPECT_NEAR(d.re, 8.6105654585, 1e-10);
+    EXPECT_NEAR(d.im, -0.0581488020, 1e-10);
+    EXPECT_EQ(lentzLogDerivative(3.3, 0.0, 17, d), 9);
+    EXPECT_NEAR(d.re, 5.3646733404, 1e-10);
+    EXPECT_EQ(d.im, 0.0);
+    EXPECT_EQ(lentzLogDerivative(0.0, 0.0, 10, d), 3);  // NaN ends the first pass
+    EXPECT_TRUE(std::isnan(d.re));
+}
+
+TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
+    const int n = 12;
+    const Complex m2y(1.5, 0.01), m2x(0.9, 0.3), m1x(2.2, 0.0);
+    ASSERT_TRUE(fillLogDerivativeTables(n, m2y.real(), m2y.imag(), m2x.real(), m2x.imag(),
+                                        m1x.real(), m1x.imag(), 1.5));
+    const LogDerivativeTables& t = logDerivativeTables();
+    const struct {
+        Complex z;
+        const double* re;
+        const double* im;  // null for the real table
+    } tables[] = {{m2y, t.Dm2yRe, t.Dm2yIm}, {m2x, t.Dm2xRe, t.Dm2xIm}, {m1x, t.Dm1xRe, t.Dm1xIm},
+                  {1.5, t.Dy, nullptr}};
+    for (const auto& table : tables) {
+        auto entry = [&](int k) { return Complex(table.re[k], table.im ? table.im[k] : 0.0); };
+        ComplexResult start;
+        lentzLogDerivative(table.z.real(), table.z.imag(), n, start);
+        EXPECT_EQ(entry(n + 1), Complex(start.re, table.im ? start.im : 0.0)) << table.z;
+        for (int k = 1; k <= n; ++k) {
+            const Complex expected = downwardReference(table.z, k - 1);
+            EXPECT_LE(std::abs(entry(k) - expected), 1e-14 * std::abs(expected)) << table.z << k;
+        }
+        const Complex cot = std::cos(table.z) / std::sin(table.z);
+        EXPECT_LE(std::abs(entry(1) - cot), 1e-14 * std::abs(cot)) << table.z;
+        const Complex d1 = -1.0 / table.z + 1.0 / (1.0 / table.z - cot);
+        EXPECT_LE(std::abs(entry(2) - d1), 1e-14 * std::abs(d1)) << table.z;
+    }
+    for (int k = 1; k <= n + 1; ++k) {
+        EXPECT_EQ(t.Dm1xIm[k], 0.0) << "real argument, entry " << k;
+    }
+    EXPECT_NEAR(t.Dm2yRe[1], 0.0709077176, 1e-10);
+    EXPECT_NEAR(t.Dm2yIm[1], -0.0100499491, 1e-10);
+}
+
+TEST(LogDerivativeTables, ZeroArgumentGivesNaNAndHigherEntriesStay) {
+    ASSERT_TRUE(fillLogDerivativeTables(20, 9.0, 0.5, 4.0, 0.2, 5.0, 1.0, 6.0));
+    const LogDerivativeTables& t = logDerivativeTables();
+    const std::vector<double> above(t.Dm2yRe + 8, t.Dm2yRe + 22), dyAbove(t.Dy + 8, t.Dy + 22);
+    ASSERT_TRUE(fillLogDerivativeTables(6, 1.5, 0.1, 0.0, 0.0, 0.0, 0.0, 1.0));  // no core
+    for (int k = 1; k <= 7; ++k) {
+        EXPECT_TRUE(std::isnan(t.Dm2xRe[k]) && std::isnan(t.Dm1xIm[k])) << k;
+        EXPECT_FALSE(std::isnan(t.Dm2yRe[k]) || std::isnan(t.Dy[k])) << k;
+    }
+    EXPECT_EQ(std::vector<double>(t.Dm2yRe + 8, t.Dm2yRe + 22), above);
+    EXPECT_EQ(std::vector<double>(t.Dy + 8, t.Dy + 22), dyAbove);
+    ASSERT_TRUE(fillLogDerivativeTables(2, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0));  // y = 0
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_TRUE(std::isnan(t.Dm2yIm[k]) && std::isnan(t.Dy[k])) << k;
+    }
+}
+
+}  // namespace
+}  // namespace coatedmie
