@@ -142,13 +142,58 @@ Intensities intensities(const Solution& s, double theta) {
     return {s1.re * s1.re + s1.im * s1.im, s2.re * s2.re + s2.im * s2.im};
 }
 
+namespace {
+
+// The quasi-static 2^l-pole factor of a core (permittivity e1, radius
+// fraction q^(1/(2l+1))) in a shell e2, from the potentials r^l and
+// r^-(l+1) matched at both surfaces; l = 1 is Bohren & Huffman's eq. 5.36.
+Complex multipoleFactor(int l, Real q, Complex e1, Complex e2) {
+    const Complex one{1, 0};
+    const Real L = l, L1 = l + 1;
+    const Complex coreMatch = L * e1 + L1 * e2;
+    const Complex num = (e2 - one) * coreMatch + q * ((e1 - e2) * (L * one + L1 * e2));
+    const Complex den = (L * e2 + L1 * one) * coreMatch + (q * L * L1) * ((e1 - e2) * (e2 - one));
+    return num / den;
+}
+
+}  // namespace
+
 Complex rayleighFirstCoefficient(Real y, Real x, Complex m2, Complex m1) {
-    const Complex one{1, 0}, two{2, 0};
-    const Complex e2 = m2 * m2, e1 = m1 * m1;
     const Real f = (x / y) * (x / y) * (x / y);
-    const Complex num = (e2 - one) * (e1 + two * e2) + f * ((e1 - e2) * (one + two * e2));
-    const Complex den = (e2 + two) * (e1 + two * e2) + f * ((two * e2 - two) * (e1 - e2));
-    return Complex{0, -Real(2) / 3 * y * y * y} * (num / den);
+    return Complex{0, -Real(2) / 3 * y * y * y} * multipoleFactor(1, f, m1 * m1, m2 * m2);
+}
+
+Solution rayleighLimit(double alpha1, double index1Re, double index1Im, double alpha2,
+                       double index2Re, double index2Im) {
+    if (alpha1 < alpha2) {
+        std::swap(alpha1, alpha2);
+        std::swap(index1Re, index2Re);
+        std::swap(index1Im, index2Im);
+    }
+    const bool negativeConvention = index1Im < 0 || index2Im < 0;
+    const Real y = alpha1, x = alpha2, ratio = x / y;
+    const Complex m2{index1Re, fabsq(index1Im)}, m1{index2Re, fabsq(index2Im)};
+    const Complex e2 = m2 * m2, e1 = m1 * m1, one{1, 0};
+    const Real y3 = y * y * y, y5 = y3 * y * y, q5 = powq(ratio, 5);
+    Complex a1 = rayleighFirstCoefficient(y, x, m2, m1);
+    // a_2 = -(i/15) y^5 P_2; b_1 = -(i/45) y^5 ((e2 - 1) + (x/y)^5 (e1 - e2)).
+    Complex a2 = Complex{0, -y5 / 15} * multipoleFactor(2, q5, e1, e2);
+    Complex b1 = Complex{0, -y5 / 45} * ((e2 - one) + q5 * (e1 - e2));
+    if (negativeConvention) {
+        a1 = conjugate(a1);
+        a2 = conjugate(a2);
+        b1 = conjugate(b1);
+    }
+    Solution s;
+    s.a = {a1, a2};
+    s.b = {b1, Complex{0, 0}};
+    const bool vacuumShell = m2.re == 1 && m2.im == 0;
+    const Real normSquare = vacuumShell ? x * x : y * y;
+    s.Kabs = 2 * (3 * (a1.re + b1.re) + 5 * a2.re) / normSquare;
+    s.Ksca = 2 * (3 * (a1.re * a1.re + a1.im * a1.im + b1.re * b1.re + b1.im * b1.im) +
+                  5 * (a2.re * a2.re + a2.im * a2.im)) / normSquare;
+    s.Kext = s.Kabs + s.Ksca;
+    return s;
 }
 
 }  // namespace coatedmie::quad_reference

@@ -55,6 +55,16 @@ Intensities intensities(const Solution& s, double theta);
 // Relative error of order y^2. Positive sign convention.
 Complex rayleighFirstCoefficient(Real y, Real x, Complex m2, Complex m1);
 
+// The small-particle limit of the coated sphere, with the same interface as
+// coatedSphere: a_1, a_2 and b_1 from their leading terms in y (the
+// quasi-static dipole and quadrupole of the layered sphere, and its magnetic
+// dipole), b_2 and higher orders zero; Kabs from the leading real parts,
+// Ksca from the squares, Kext their sum. Relative errors are of order y^2,
+// so below y = 1e-8 this is exact to double precision, where the Riccati
+// functions of coatedSphere cancel too much of their 34 digits.
+Solution rayleighLimit(double alpha1, double index1Re, double index1Im, double alpha2,
+                       double index2Re, double index2Im);
+
 Real toReal(double v);
 double toDouble(Real v);
 Real absolute(Complex z);

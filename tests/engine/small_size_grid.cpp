@@ -74,8 +74,11 @@ Comparison compare(const Case& c) {
     const double s = c.signConvention;
     EfficiencyRecord e{};
     const int termCount = computeCoatedSphere(c.y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm, e);
+    const bool vacuumShell = l.shellRe == 1.0 && l.shellIm == 0.0;
     const qr::Solution ref =
-        qr::coatedSphere(c.y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm, termCount);
+        c.y < 1e-8 ? qr::rayleighLimit(c.y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm)
+        : vacuumShell ? qr::coatedSphere(x, l.coreRe, s * l.coreIm, x, l.coreRe, s * l.coreIm, termCount)
+                      : qr::coatedSphere(c.y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm, termCount);
 
     Comparison r{99, 0, 99, 99, true, ""};
     const double pi = 4.0 * std::atan(1.0);
@@ -93,14 +96,16 @@ Comparison compare(const Case& c) {
     }
     const CoefficientTables& t = coefficientTables();
     r.firstCoefficientDigits = digits(t.aRe[1], t.aIm[1], ref.a[0]);
-    r.extinctionDigits = digits(e.Kext, ref.Kext);
-
     // A shell of zero thickness absorbs nothing, whatever its index.
     const bool lossless = l.coreIm == 0 && (l.shellIm == 0 || c.coreFraction == 1);
-    // A residue of the quadruple sums is no absorption.
-    const qr::Real kabs = lossless || fabsq(ref.Kabs) < qr::toReal(1e-25) * ref.Kext ? 0 : ref.Kabs;
+    // Lossless, Re a_n = |a_n|^2 is far below the quadruple sums' resolution
+    // of Re a_n for small y; Kext equals Ksca, which the squares give well.
+    const qr::Real kext = lossless ? ref.Ksca : ref.Kext;
+    const qr::Real kabs = lossless ? 0 : ref.Kabs;
+    r.extinctionDigits = digits(e.Kext, kext);
+
     const qr::Real tolerance = qr::toReal(1e-12);
-    r.efficienciesPrintRight = printsRight(e.Kext, ref.Kext, tolerance, r.printedDifference) &
+    r.efficienciesPrintRight = printsRight(e.Kext, kext, tolerance, r.printedDifference) &
                                printsRight(e.Ksca, ref.Ksca, tolerance, r.printedDifference) &
                                printsRight(e.Kabs, kabs, tolerance, r.printedDifference);
     return r;

@@ -15,7 +15,8 @@ struct LayerPair {
     double coreRe, coreIm;    // index of the core
 };
 
-// Non-absorbing, weakly and strongly absorbing layers.
+// Non-absorbing, weakly and strongly absorbing layers, and a core in a shell
+// of index exactly 1 (the core alone, referred to its own cross-section).
 inline constexpr LayerPair kLayerPairs[] = {
     {"lossless", 1.33, 0.0, 1.5, 0.0},
     {"lossless, dense core", 1.5, 0.0, 3.0, 0.0},
@@ -23,6 +24,7 @@ inline constexpr LayerPair kLayerPairs[] = {
     {"strong absorption", 2.0, 1.0, 1.6, 0.3},
     {"metal core", 1.5, 0.0, 0.2, 3.0},
     {"lossless core, absorbing shell", 1.7, 2.5, 1.33, 0.0},
+    {"vacuum shell", 1.0, 0.0, 1.5, 0.02},
 };
 
 inline constexpr double kCoreFractions[] = {0.001, 0.01, 0.1, 0.5, 0.9, 0.99, 1.0};
@@ -48,8 +50,11 @@ struct Comparison {
     std::string printedDifference;  // engine text vs reference text where not
 };
 
-// Runs the engine and the reference on one case. Digits are
-// -log10(relative error), 99 when both values are equal.
+// Runs the engine and the reference on one case: the quadruple-precision
+// coated sphere from y = 1e-8 up (for a vacuum shell the core alone, which
+// it is, and which the reference's cancellation handles better), its
+// Rayleigh limit below. Digits are -log10(relative error), 99 when both
+// values are equal.
 Comparison compare(const Case& c);
 
 }  // namespace coatedmie::small_size_grid

@@ -3,7 +3,9 @@
 // outer size parameter, and whether the printed efficiencies are right.
 // Not a test: it prints a table (built with COATEDMIE_LONG_TESTS).
 //
-//   engine_small_size_survey [points per decade]
+//   engine_small_size_survey [points per decade [lowest decade [highest decade]]]
+// e.g. "engine_small_size_survey 4 -30 1" for y from 1e-30 to 10 (the
+// reference is the Rayleigh limit below 1e-8).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +23,11 @@ using namespace coatedmie::small_size_grid;
 
 int main(int argc, char** argv) {
     const int perDecade = argc > 1 ? std::atoi(argv[1]) : 4;
+    const int lowest = argc > 2 ? std::atoi(argv[2]) : -8;
+    const int highest = argc > 3 ? std::atoi(argv[3]) : 0;
     std::printf("%-10s %8s %8s %8s  %-40s %s\n", "y", "min I", "min a1", "min Kext", "worst case (I)",
                 "printed efficiencies wrong");
-    for (int decade = -8; decade <= 0; ++decade) {
+    for (int decade = lowest; decade <= highest; ++decade) {
         for (int step = 0; step < perDecade; ++step) {
             const double y = std::pow(10.0, decade + static_cast<double>(step) / perDecade);
             double worst = 99, worstA1 = 99, worstKext = 99;
