@@ -17,8 +17,9 @@
 // On top of the grammar: a UTF-8 byte-order mark at the very start is
 // skipped, UTF-16 and UTF-32 files are refused by name, an angle count
 // written with a point or exponent ("181.0") is refused instead of being
-// split into 181 and ".0", every value must be finite and both size
-// parameters greater than zero.
+// split into 181 and ".0", every value must be finite, both size parameters
+// at least kMinSizeParameter and both refractive indices at least
+// kMinIndexModulus in modulus.
 //
 // Example: "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n" gives Alpha1 = 5,
 // index1 = 1.5 + 0.01i, Alpha2 = 3, index2 = 2.0 + 0.5i, angleCount = 3,
@@ -55,6 +56,18 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 // Reads the named file and parses it; problem also covers a file that cannot
 // be opened or read ("cannot open Parameter_in.txt: No such file or directory").
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem);
+
+// Smallest size parameter a run accepts. The results are right to every
+// printed digit down to here and somewhat below (checked to 1e-40), but the
+// intensities of a whole particle fall like its size parameter to the sixth
+// power, towards the end of the double range; and a core this much smaller
+// than any shell changes no digit of the results.
+inline constexpr double kMinSizeParameter = 1e-30;
+
+// Smallest |refractive index| a run accepts. Far below any material: a shell
+// index near 1e-6 already turns the series of a sphere from size parameter
+// 0.01 up into not-a-number.
+inline constexpr double kMinIndexModulus = 1e-4;
 
 // Largest |refractive index| * size parameter of a layer that a run accepts.
 // Lossless layers need about that many continued-fraction passes (0.7 s at

@@ -236,6 +236,43 @@ TEST(ParameterRefusal, NamesTheFileTheLineTheValueAndWhatWasFound) {
     }
 }
 
+TEST(ParameterRefusal, SizesAndIndicesTooSmallForDoublePrecision) {
+    const RefusalCase cases[] = {
+        {"a whole particle too small, outer layer second", "1e-35 1.5 0.01\n2e-31 2.0 0.5\n3 0 180",
+         "Parameter_in.txt, line 2: Alpha2 must be at least 1e-30, found \"2e-31\"; the intensities of a "
+         "particle that small are beyond double precision"},
+        {"a core too small", "1 1.5 0.01\n1e-31 2.0 0.5\n3 0 180",
+         "Parameter_in.txt, line 2: Alpha2 must be at least 1e-30, found \"1e-31\"; a core that small "
+         "changes no digit of the results: for the sphere without it give layer 2 the size parameter and "
+         "index of layer 1"},
+        {"a core too small, given first", "1e-200 1.5 0.01\n1 2.0 0.5\n3 0 180",
+         "Parameter_in.txt, line 1: Alpha1 must be at least 1e-30, found \"1e-200\"; a core that small "
+         "changes no digit of the results: for the sphere without it give layer 1 the size parameter and "
+         "index of layer 2"},
+        {"equal sizes too small", "9e-31 1.5 0.01 9e-31 2.0 0.5 3 0 180",
+         "Parameter_in.txt, line 1: Alpha1 must be at least 1e-30, found \"9e-31\"; the intensities of a "
+         "particle that small are beyond double precision"},
+        {"index 0", "1 0 0\n0.5 2.0 0.5\n3 0 180",
+         "Parameter_in.txt, line 1: |index1| must be at least 1e-4, found \"0\" and \"0\"; give the "
+         "refractive index of the layer relative to the surrounding medium"},
+        {"index just too close to 0", "1 1.5 0.01\n0.5 -3e-5 4e-5\n3 0 180",
+         "Parameter_in.txt, line 2: |index2| must be at least 1e-4, found \"-3e-5\" and \"4e-5\"; give the "
+         "refractive index of the layer relative to the surrounding medium"},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunParameters parameters{};
+        std::string problem;
+        EXPECT_FALSE(parse(c.text, parameters, problem));
+        EXPECT_EQ(problem, c.message);
+    }
+    // The limits themselves are accepted.
+    RunParameters parameters{};
+    std::string problem;
+    EXPECT_TRUE(parse("1e-30 1e-4 0 1e-30 0 -1e-4 3 0 180", parameters, problem)) << problem;
+    EXPECT_TRUE(parse("2e-30 0.00006 0.00008 1e-30 1.5 0 3 0 180", parameters, problem)) << problem;
+}
+
 TEST(ParameterRefusal, IndexTimesSizeOfEachLayerIsLimited) {
     const struct {
         RunParameters parameters;
