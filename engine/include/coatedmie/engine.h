@@ -78,6 +78,16 @@ int termCountFor(double outerSizeParameter);
 //
 // A core size of 0 or NaN is not refused: it gives NaN efficiencies (and
 // Kabs = +0).
+//
+// Accuracy. Below an outer size parameter of 0.01 the coefficients come from
+// a path that avoids the cancellation of the closed forms for small sizes:
+// the intensities are then right to at least 10 significant digits (13 and
+// more away from y = 0.01) down to y = 1e-30 and below, and a lossless
+// particle absorbs exactly +0. From y = 0.01 up every result is as it always
+// was. Small arguments index * size parameter remain a weakness there: a
+// shell index below about 1e-5 in modulus gives NaN, so programs should
+// refuse indices far below those of real materials, and size parameters
+// below 1e-30, whose intensities approach the end of the double range.
 int computeCoatedSphere(double alpha1, double index1Re, double index1Im,
                         double alpha2, double index2Re, double index2Im,
                         EfficiencyRecord& efficiencies);
