@@ -141,6 +141,8 @@ def plot(table_path, output_path, polar):
             # The pattern is symmetric about the direction of incidence.
             pax.plot([-t for t in theta], radius, style, color=line.get_color(), linewidth=1.0)
         pax.set_theta_zero_location("E")
+        # The lower half mirrors the upper one: label both with the scattering angle.
+        pax.set_thetagrids(range(0, 360, 45), [f"{min(a, 360 - a)}°" for a in range(0, 360, 45)])
         pax.set_title(f"radius: log10(I) {'+' if floor <= 0 else '-'} {abs(floor):.1f} "
                       "(0 at the smallest intensity);\n"
                       "light travels to the right: θ = 0° is forward",
