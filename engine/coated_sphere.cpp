@@ -13,6 +13,7 @@
 
 #include "complex_kernel.h"
 #include "log_derivative.h"
+#include "start_values.h"
 
 namespace coatedmie {
 
@@ -224,5 +225,14 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
 }
 
 const CoefficientTables& coefficientTables() { return coefficients; }
+
+ComplexResult psiOverXiStartValue(double y, double ySquare, int signConvention) {
+    return firstOrderPsiOverXi(y, ySquare, signConvention);
+}
+
+ComplexResult shellRatioStartValue(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
+                                   int signConvention) {
+    return zerothOrderShellRatio(m2xRe, m2xIm, m2yRe, m2yIm, signConvention);
+}
 
 }  // namespace coatedmie
