@@ -1,0 +1,74 @@
+// The parameter file Parameter_in.txt: nine numbers, read with the grammar of
+// the three formatted scans "%lf\t%lf\t%lf\n", "%lf\t%lf\t%lf\n" and
+// "%d\t%lf\t%lf\n", then checked so that the run can only end with a result.
+//
+// Grammar (as those scans accept it)
+// - Any run of space, tab, line feed, vertical tab, form feed or carriage
+//   return separates numbers, the empty run included: "1.5-2" is 1.5 and -2.
+//   Line breaks carry no meaning.
+// - A real number: optional sign, digits, optionally "." and digits (at least
+//   one digit in all), then, only after a digit, optionally "e" or "E", an
+//   optional sign and digits. Converted to the nearest double. No inf, nan or
+//   hexadecimal forms.
+// - The angle count: optional sign and digits, a 32-bit signed integer.
+// - A 0x1A byte ends the data wherever it stands; nothing after the ninth
+//   number is read.
+//
+// On top of the grammar: a UTF-8 byte-order mark at the very start is
+// skipped, UTF-16 and UTF-32 files are refused by name, an angle count
+// written with a point or exponent ("181.0") is refused instead of being
+// split into 181 and ".0", every value must be finite and both size
+// parameters greater than zero.
+//
+// Example: "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n" gives Alpha1 = 5,
+// index1 = 1.5 + 0.01i, Alpha2 = 3, index2 = 2.0 + 0.5i, angleCount = 3,
+// startAngle = 0, endAngle = 180.
+#ifndef COATEDMIE_PARAMETER_FILE_H
+#define COATEDMIE_PARAMETER_FILE_H
+
+#include <cstddef>
+#include <string>
+
+namespace coatedmie {
+
+inline constexpr char kParameterFileName[] = "Parameter_in.txt";
+
+struct RunParameters {
+    double Alpha1;      // first size parameter
+    double index1Re;    // refractive index paired with Alpha1
+    double index1Im;
+    double Alpha2;      // second size parameter
+    double index2Re;    // refractive index paired with Alpha2
+    double index2Im;
+    int angleCount;     // number of grid angles
+    double startAngle;  // degrees
+    double endAngle;    // degrees
+};
+
+// Parses the bytes of a parameter file. On failure returns false and sets
+// problem to one line without a line end, starting with fileName, e.g.
+//   Parameter_in.txt, line 3: angleCount must be a whole number, found "181.0"
+// parameters is fully written only on success.
+bool parseParameterText(const char* text, std::size_t size, const char* fileName,
+                        RunParameters& parameters, std::string& problem);
+
+// Reads the named file and parses it; problem also covers a file that cannot
+// be opened or read ("cannot open Parameter_in.txt: No such file or directory").
+bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem);
+
+// Largest |refractive index| * size parameter of a layer that a run accepts.
+// Lossless layers need about that many continued-fraction passes (0.7 s at
+// 1e7 on a current machine, hours at 1e11); absorption shortens it.
+inline constexpr double kMaxIndexTimesSize = 1e7;
+
+// Refuses inputs for which the continued fraction that starts the
+// log-derivative tables would need an unreasonable number of passes:
+// |index1| * Alpha1 or |index2| * Alpha2 above kMaxIndexTimesSize.
+// Returns true when the run may go ahead. Checked after the capacity stop,
+// which takes precedence for outer size parameters beyond the tables.
+bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
+                                  std::string& problem);
+
+}  // namespace coatedmie
+
+#endif  // COATEDMIE_PARAMETER_FILE_H

@@ -1,0 +1,84 @@
+// Runs the real coatedmie executable in a folder, with standard input from
+// /dev/null (or a given descriptor), and captures its exit status and output.
+#ifndef COATEDMIE_TESTS_PROGRAM_RUNNER_H
+#define COATEDMIE_TESTS_PROGRAM_RUNNER_H
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "scratch_folder.h"
+
+namespace coatedmie::testing {
+
+struct RunOptions {
+    int standardInput = -1;               // -1: /dev/null
+    rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes any one file may grow to
+};
+
+struct RunResult {
+    int exitStatus = -1;  // -1 when the program did not exit normally
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Starts the program; the caller waits with finishProgram.
+inline pid_t startProgram(const std::string& folder, const ScratchFolder& capture,
+                          const RunOptions& options = {}) {
+    const std::string outPath = capture / "stdout";
+    const std::string errPath = capture / "stderr";
+    const pid_t child = fork();
+    if (child != 0) return child;
+    const int input = options.standardInput >= 0 ? options.standardInput : open("/dev/null", O_RDONLY);
+    const int output = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int error = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (input < 0 || output < 0 || error < 0 || chdir(folder.c_str()) != 0) _exit(126);
+    dup2(input, STDIN_FILENO);
+    dup2(output, STDOUT_FILENO);
+    dup2(error, STDERR_FILENO);
+    if (options.standardInput >= 0) setsid();
+    if (options.fileSizeLimit != RLIM_INFINITY) {
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        // Writes past the limit then fail with EFBIG instead of killing the process.
+        signal(SIGXFSZ, SIG_IGN);
+    }
+    execl(COATEDMIE_EXECUTABLE, "coatedmie", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// Waits for the program, at most timeoutSeconds; a program still running
+// then is killed and reported with exit status -1.
+inline RunResult finishProgram(pid_t child, const ScratchFolder& capture, int timeoutSeconds = 60) {
+    RunResult result;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            result.standardError = "<killed after " + std::to_string(timeoutSeconds) + " s>";
+            return result;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    result.standardOutput = capture.read("stdout");
+    result.standardError = capture.read("stderr");
+    return result;
+}
+
+inline RunResult runProgram(const ScratchFolder& folder, const RunOptions& options = {}) {
+    ScratchFolder capture;
+    return finishProgram(startProgram(folder.path(), capture, options), capture);
+}
+
+}  // namespace coatedmie::testing
+
+#endif  // COATEDMIE_TESTS_PROGRAM_RUNNER_H
