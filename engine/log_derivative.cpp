@@ -65,75 +65,108 @@ int termCountFor(double outerSizeParameter) {
     return static_cast<int>(v);
 }
 
-int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result, int passLimit) {
+namespace {
+
+// One continued fraction between passes: the product so far, the numerator
+// and denominator sequences, and the running term a_k.
+struct LentzFraction {
+    double zRe, zIm;
+    double productRe, productIm;
+    double numRe, numIm;
+    double denRe, denIm;
+    double termRe, termIm;
+};
+
+LentzFraction startFraction(double zRe, double zIm, int n) {
     const double p1 = 2.0 * n + 1.0;
     const double p2 = -2.0 * n - 3.0;
     const ComplexResult a1 = complexQuotient(p1, 0.0, zRe, zIm);
     const ComplexResult a2 = complexQuotient(p2, 0.0, zRe, zIm);
+    return {zRe,           zIm,           zRe / p2 + a1.re, zIm / p2 + a1.im, zRe / p1 + a2.re,
+            zIm / p1 + a2.im, a2.re, a2.im, a2.re,          a2.im};
+}
 
-    double productRe = zRe / p2 + a1.re;
-    double productIm = zIm / p2 + a1.im;
-    double numRe = zRe / p1 + a2.re;
-    double numIm = zIm / p1 + a2.im;
-    double denRe = a2.re;
-    double denIm = a2.im;
-    double termRe = a2.re;
-    double termIm = a2.im;
+// The factor that turns a_(k-1) into a_k: the terms alternate in sign and
+// grow like 2m - 1, so each is the previous one scaled rather than a fresh
+// division by z. The same for every argument.
+double termFactor(int n, int k) {
+    const double m = static_cast<double>(n) + static_cast<double>(k);
+    return -(2.0 * m - 1.0) / (2.0 * m - 3.0);
+}
 
+// One pass with the term of index k. Returns true, with D_n(z) in result,
+// when the fraction has converged.
+bool lentzPass(LentzFraction& f, int n, double factor, ComplexResult& result) {
+    f.termRe = factor * f.termRe;
+    f.termIm = factor * f.termIm;
+
+    const ComplexResult numInverse = complexQuotient(1.0, 0.0, f.numRe, f.numIm);
+    const double nextNumRe = f.termRe + numInverse.re;
+    const double nextNumIm = f.termIm + numInverse.im;
+    const ComplexResult denInverse = complexQuotient(1.0, 0.0, f.denRe, f.denIm);
+    const double nextDenRe = f.termRe + denInverse.re;
+    const double nextDenIm = f.termIm + denInverse.im;
+
+    const ComplexResult ratio = complexQuotient(nextNumRe, nextNumIm, nextDenRe, nextDenIm);
+    const ComplexResult next = complexProduct(f.productRe, f.productIm, ratio.re, ratio.im);
+
+    // Far below the spacing of doubles around 1: the loop ends when the
+    // computed modulus is exactly 1, at the latest when the numerator and
+    // denominator sequences agree in every bit.
+    const double t = std::fabs(1.0 - std::sqrt(ratio.re * ratio.re + ratio.im * ratio.im));
+    if (t < kLentzTolerance || std::isnan(t)) {
+        const ComplexResult minusNOverZ =
+            complexQuotient(static_cast<double>(-n), 0.0, f.zRe, f.zIm);
+        result.re = next.re + minusNOverZ.re;
+        result.im = next.im + minusNOverZ.im;
+        return true;
+    }
+    f.numRe = nextNumRe;
+    f.numIm = nextNumIm;
+    f.denRe = nextDenRe;
+    f.denIm = nextDenIm;
+    f.productRe = next.re;
+    f.productIm = next.im;
+    return false;
+}
+
+}  // namespace
+
+int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result, int passLimit) {
+    LentzFraction f = startFraction(zRe, zIm, n);
     for (int k = 3; k - 2 <= passLimit; ++k) {
-        // The terms alternate in sign and grow like 2m - 1: scale the previous
-        // one rather than dividing afresh by z.
-        const double m = static_cast<double>(n) + static_cast<double>(k);
-        const double c = -(2.0 * m - 1.0) / (2.0 * m - 3.0);
-        termRe = c * termRe;
-        termIm = c * termIm;
-
-        const ComplexResult numInverse = complexQuotient(1.0, 0.0, numRe, numIm);
-        const double nextNumRe = termRe + numInverse.re;
-        const double nextNumIm = termIm + numInverse.im;
-        const ComplexResult denInverse = complexQuotient(1.0, 0.0, denRe, denIm);
-        const double nextDenRe = termRe + denInverse.re;
-        const double nextDenIm = termIm + denInverse.im;
-
-        const ComplexResult ratio = complexQuotient(nextNumRe, nextNumIm, nextDenRe, nextDenIm);
-        const ComplexResult next = complexProduct(productRe, productIm, ratio.re, ratio.im);
-
-        // Far below the spacing of doubles around 1: the loop ends when the
-        // computed modulus is exactly 1, at the latest when the numerator and
-        // denominator sequences agree in every bit.
-        const double t = std::fabs(1.0 - std::sqrt(ratio.re * ratio.re + ratio.im * ratio.im));
-        if (t < kLentzTolerance || std::isnan(t)) {
-            const ComplexResult minusNOverZ = complexQuotient(static_cast<double>(-n), 0.0, zRe, zIm);
-            result.re = next.re + minusNOverZ.re;
-            result.im = next.im + minusNOverZ.im;
-            return k;
-        }
-        numRe = nextNumRe;
-        numIm = nextNumIm;
-        denRe = nextDenRe;
-        denIm = nextDenIm;
-        productRe = next.re;
-        productIm = next.im;
+        if (lentzPass(f, n, termFactor(n, k), result)) return k;
     }
     return 0;
 }
 
 bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
                              double m2xIm, double m1xRe, double m1xIm, double y) {
-    // All four starts come first, so that a continued fraction stopped by the
+    // The four continued fractions run side by side, each pass of each one
+    // waiting only on its own previous pass; each stops at its own last term.
+    // All four end before any table is touched, so that one stopped by the
     // pass limit leaves every table as it was.
-    ComplexResult startM2y;
-    ComplexResult startM2x;
-    ComplexResult startM1x;
-    ComplexResult startY;
-    if (lentzLogDerivative(m2yRe, m2yIm, termCount, startM2y) == 0 ||
-        lentzLogDerivative(m2xRe, m2xIm, termCount, startM2x) == 0 ||
-        lentzLogDerivative(m1xRe, m1xIm, termCount, startM1x) == 0 ||
-        lentzLogDerivative(y, 0.0, termCount, startY) == 0) {
+    LentzFraction fractions[4] = {startFraction(m2yRe, m2yIm, termCount),
+                                  startFraction(m2xRe, m2xIm, termCount),
+                                  startFraction(m1xRe, m1xIm, termCount),
+                                  startFraction(y, 0.0, termCount)};
+    ComplexResult starts[4];
+    bool converged[4] = {false, false, false, false};
+    int running = 4;
+    for (int k = 3; k - 2 <= kLentzPassLimit && running > 0; ++k) {
+        const double factor = termFactor(termCount, k);
+        for (int i = 0; i < 4; ++i) {
+            if (!converged[i] && lentzPass(fractions[i], termCount, factor, starts[i])) {
+                converged[i] = true;
+                --running;
+            }
+        }
+    }
+    if (running > 0) {
         return false;
     }
-    fillTables(termCount, {m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y, startM2y, startM2x,
-               startM1x, startY.re);
+    fillTables(termCount, {m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y, starts[0], starts[1],
+               starts[2], starts[3].re);
     return true;
 }
 
