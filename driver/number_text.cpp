@@ -81,7 +81,8 @@ constexpr Pow10Significand kPow10Table[] = {
 static_assert(sizeof kPow10Table / sizeof kPow10Table[0] == kMaxTablePower - kMinTablePower + 1,
               "one table entry per decimal scale");
 
-// floor(e × log10(2)), exact for |e| <= 2620.
+// floor(e × log10(2)), exact for |e| <= 2620 (the shift of a negative
+// product rounds toward minus infinity on every compiler we build with).
 int floorLog10Pow2(int e) { return (e * 315653) >> 20; }
 
 constexpr std::uint64_t kTenTo18 = 1000000000000000000U;
@@ -222,6 +223,7 @@ struct DigitString {
     int exponent;
 };
 
+// Half up on the 18th digit; a carry out of 99...9 gives 10^16 one place up.
 DigitString roundTo17Digits(TruncatedDecimal truncated) {
     DigitString s{(truncated.digits + 5) / 10, truncated.exponent + 1};
     if (s.digits == kTenTo17) {
@@ -231,6 +233,9 @@ DigitString roundTo17Digits(TruncatedDecimal truncated) {
     return s;
 }
 
+// Infinities and NaNs: a marker such as "1#INF" stands where the digit
+// string would, with the point after its first character and "0" padding it
+// to six places. Only the default NaN (sign and quiet bit, no payload) is IND.
 char* writeMarker(std::uint64_t bits, char* out) {
     const std::uint64_t fraction = bits & kFractionMask;
     const char* marker;
@@ -250,20 +255,36 @@ char* writeMarker(std::uint64_t bits, char* out) {
     return out + 6;
 }
 
+// "00" "01" ... "99": two digits per division halves the divisions.
+struct DigitPairs {
+    char text[200];
+};
+constexpr DigitPairs makeDigitPairs() {
+    DigitPairs pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs.text[2 * i] = static_cast<char>('0' + i / 10);
+        pairs.text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}
+constexpr DigitPairs kDigitPairs = makeDigitPairs();
+
 // Writes n as exactly `width` decimal digits, leading zeros included.
 void writeDigits(std::uint64_t n, int width, char* out) {
-    for (int i = width - 1; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + n % 10);
-        n /= 10;
+    int end = width;
+    for (; end >= 2; end -= 2) {
+        std::memcpy(out + end - 2, kDigitPairs.text + 2 * (n % 100), 2);
+        n /= 100;
     }
+    if (end == 1) out[0] = static_cast<char>('0' + n % 10);
 }
 
-// Units of 10^-6 to print in the fixed form, as a digit count and the
-// number of zeros that follow (digits past the 17th significant one).
+// Every digit down to the sixth decimal place, at least "0" before the point.
 char* writeFixedDigits(DigitString s, char* out) {
     const int dropped = -(s.exponent + 6);  // string digits right of the sixth decimal
     if (dropped <= 0) {
-        // Every string digit is printed; zeros follow up to the sixth decimal.
+        // Every string digit is printed; zeros stand for the digits past the
+        // 17th significant one, down to the sixth decimal.
         const int integerDigits = 17 + s.exponent;
         char digits[17];
         writeDigits(s.digits, 17, digits);
@@ -284,6 +305,8 @@ char* writeFixedDigits(DigitString s, char* out) {
         std::memset(out, '0', static_cast<std::size_t>(zeros));
         return out + zeros;
     }
+    // Units of 10^-6, rounded half up on the string digit after them alone; a
+    // string that starts two or more places below the sixth decimal prints 0.
     std::uint64_t units = 0;
     if (dropped <= 17) {
         const std::uint64_t kept = s.digits / kPowersOfTen[dropped - 1];
@@ -300,6 +323,8 @@ char* writeFixedDigits(DigitString s, char* out) {
     return out + 6;
 }
 
+// Seven significant digits rounded half up on the eighth; a carry out of
+// 9.999999 gives 1.000000 and raises the exponent.
 char* writeExponentDigits(DigitString s, char* out) {
     const std::uint64_t kept = s.digits / kPowersOfTen[9];  // eight digits
     std::uint64_t printed = kept / 10 + (kept % 10 >= 5 ? 1 : 0);

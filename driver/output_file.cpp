@@ -123,15 +123,26 @@ int stageFile(StagedFile& staged, const char* finalName, OutputFile& file) {
                 : std::snprintf(staged.temporaryName, kTemporaryNameSize, "%s.%ld-%d.tmp", finalName,
                                 processId, attempt);
         if (length < 0 || static_cast<std::size_t>(length) >= kTemporaryNameSize) return ENAMETOOLONG;
+        // A signal between creating the file and recording it would leave
+        // the file behind: hold the interrupting signals back until both are done.
+        sigset_t interrupting;
+        sigset_t previousMask;
+        sigemptyset(&interrupting);
+        sigaddset(&interrupting, SIGINT);
+        sigaddset(&interrupting, SIGTERM);
+        sigaddset(&interrupting, SIGHUP);
+        sigprocmask(SIG_BLOCK, &interrupting, &previousMask);
         const int descriptor =
             open(staged.temporaryName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int openError = errno;
+        if (descriptor >= 0) staged.temporaryExists = true;
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         if (descriptor >= 0) {
-            staged.temporaryExists = true;
             attachOutputFile(file, descriptor);
             return 0;
         }
         // A name left behind by an earlier process with the same id.
-        if (errno != EEXIST || attempt >= 100) return errno;
+        if (openError != EEXIST || attempt >= 100) return openError;
     }
 }
 

@@ -2,6 +2,8 @@
 // power-of-ten table it relies on against independent big integers.
 #include "number_text_detail.h"
 
+#include "sweep_size.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,16 +157,10 @@ int expectFastMatchesExact(const std::vector<double>& values) {
     return declined;
 }
 
-#ifdef COATEDMIE_LONG_SWEEP
-constexpr int kRandomCount = 20000000;
-#else
-constexpr int kRandomCount = 300000;
-#endif
-
 TEST(FastTruncation, AgreesWithExactOverRandomDoublesOfEveryMagnitude) {
     std::mt19937_64 generator(7);
     std::vector<double> values;
-    while (static_cast<int>(values.size()) < kRandomCount) {
+    while (static_cast<int>(values.size()) < sweep::count(300000)) {
         const std::uint64_t bits = generator() & 0x7FFFFFFFFFFFFFFFU;
         double value;
         std::memcpy(&value, &bits, sizeof value);

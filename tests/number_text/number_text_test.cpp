@@ -1,6 +1,7 @@
 #include "number_text.h"
 
 #include "exact_oracle.h"
+#include "sweep_size.h"
 
 #include <gtest/gtest.h>
 
@@ -157,14 +158,6 @@ TEST(NumberText, LongestTextsFitTheBuffer) {
 
 // --- The property tests: every value against the slow exact method ------
 
-#ifdef COATEDMIE_LONG_SWEEP
-constexpr int kRandomCount = 20000000;
-constexpr int kHardCaseRepeat = 20;
-#else
-constexpr int kRandomCount = 1000000;
-constexpr int kHardCaseRepeat = 1;
-#endif
-
 // Checks both forms of each value and of its negation (the oracle runs once
 // per magnitude: a negative nonzero value prints as "-" and the same digits);
 // reports the first few failures.
@@ -221,8 +214,8 @@ std::string randomDigits(int count, bool nonzeroFirst) {
 
 TEST(NumberTextProperty, RandomBitPatternsOfEveryMagnitude) {
     std::vector<double> values;
-    values.reserve(kRandomCount);
-    while (static_cast<int>(values.size()) < kRandomCount) {
+    values.reserve(static_cast<std::size_t>(sweep::count(1000000)));
+    while (static_cast<int>(values.size()) < sweep::count(1000000)) {
         const double value = fromBits(generator()() & 0x7FFFFFFFFFFFFFFFU);
         if (std::isfinite(value)) values.push_back(value);
     }
@@ -233,7 +226,7 @@ TEST(NumberTextProperty, RandomBitPatternsOfEveryMagnitude) {
 // ends in a 5 at the 18th significant digit, a tie of the first rounding.
 TEST(NumberTextProperty, TiesAndNearTiesAtTheEighteenthDigit) {
     std::vector<double> values;
-    for (int repeat = 0; repeat < 2000 * kHardCaseRepeat; ++repeat) {
+    for (int repeat = 0; repeat < sweep::count(2000); ++repeat) {
         for (int s = 2; s <= 25; ++s) {
             const double fivePower = std::pow(5.0, s);
             const std::uint64_t low = static_cast<std::uint64_t>(std::ceil(1e17 / fivePower));
@@ -241,7 +234,7 @@ TEST(NumberTextProperty, TiesAndNearTiesAtTheEighteenthDigit) {
             if (high >= (std::uint64_t{1} << 53)) high = (std::uint64_t{1} << 53) - 1;
             if (low > high) continue;
             std::uniform_int_distribution<std::uint64_t> pick(low, high);
-            const std::uint64_t m = pick(generator()) | 1U;
+            const std::uint64_t m = pick(generator()) | 1U;  // odd: the last digit is 5
             addWithNeighbours(values, std::ldexp(static_cast<double>(m), -s), 2);
         }
     }
@@ -254,7 +247,7 @@ TEST(NumberTextProperty, TiesAndNearTiesAtTheLastPrintedPlace) {
     std::vector<double> values;
     std::uniform_int_distribution<int> exponent(-320, 300);
     std::uniform_int_distribution<int> integerDigits(0, 11);
-    for (int i = 0; i < 40000 * kHardCaseRepeat; ++i) {
+    for (int i = 0; i < sweep::count(40000); ++i) {
         // Exponent form: eight significant digits ending in 5.
         addWithNeighbours(values, parse(randomDigits(1, true) + "." + randomDigits(6, false) + "5e" +
                                        std::to_string(exponent(generator()))),
@@ -270,15 +263,18 @@ TEST(NumberTextProperty, TiesAndNearTiesAtTheLastPrintedPlace) {
     // Exact binary ties: n + k/128 (k odd) has 5 as its seventh and last decimal.
     std::uniform_int_distribution<std::uint64_t> whole(0, (std::uint64_t{1} << 45) - 1);
     std::uniform_int_distribution<int> eighths(0, 63);
-    for (int i = 0; i < 20000 * kHardCaseRepeat; ++i) {
+    for (int i = 0; i < sweep::count(20000); ++i) {
         const double n = static_cast<double>(whole(generator()) >> (i % 45));
         values.push_back(n + (2 * eighths(generator()) + 1) / 128.0);
     }
     // Exact eight-digit ties: m × 2^-s with m × 5^s of eight digits, m odd.
     for (int s = 1; s <= 11; ++s) {
         const std::uint64_t fivePower = static_cast<std::uint64_t>(std::pow(5.0, s));
-        for (std::uint64_t m = (10000000 + fivePower - 1) / fivePower; m * fivePower < 100000000; m += 2 + 2 * (m % 7)) {
-            if (m % 2 == 1) values.push_back(std::ldexp(static_cast<double>(m), -s));
+        std::uniform_int_distribution<std::uint64_t> pick((10000000 + fivePower - 1) / fivePower,
+                                                          (100000000 - 1) / fivePower);
+        for (int i = 0; i < sweep::count(2000); ++i) {
+            const std::uint64_t m = pick(generator()) | 1U;
+            values.push_back(std::ldexp(static_cast<double>(m), -s));
         }
     }
     expectMatchesOracle(values, "ties at the last printed place");
@@ -293,7 +289,7 @@ TEST(NumberTextProperty, PowersOfTwoAndTenSubnormalsAndExtremes) {
         addWithNeighbours(values, value, 3);
     }
     std::uniform_int_distribution<std::uint64_t> fraction(1, 0x000FFFFFFFFFFFFFU);
-    for (int i = 0; i < 100000 * kHardCaseRepeat; ++i) {
+    for (int i = 0; i < sweep::count(100000); ++i) {
         const std::uint64_t bits = fraction(generator()) >> (i % 52);
         values.push_back(fromBits(bits == 0 ? 1 : bits));
     }
@@ -315,7 +311,7 @@ TEST(NumberTextProperty, AnglesIntensitiesAndIntegers) {
     std::uniform_real_distribution<double> angle(0.0, 180.0);
     std::uniform_real_distribution<double> decades(-30.0, 12.0);
     std::uniform_int_distribution<std::uint64_t> integer(0, ~std::uint64_t{0});
-    for (int i = 0; i < 50000 * kHardCaseRepeat; ++i) {
+    for (int i = 0; i < sweep::count(50000); ++i) {
         values.push_back(angle(generator()));
         values.push_back(std::pow(10.0, decades(generator())));
         values.push_back(static_cast<double>(integer(generator()) >> (i % 64)));
