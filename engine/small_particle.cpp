@@ -35,22 +35,19 @@ constexpr int kDownwardStartOffset = 10;
 ComplexResult subtract(const ComplexResult& u, const ComplexResult& w) { return {u.re - w.re, u.im - w.im}; }
 
 ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
-    QuotientProduct qp;
-    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
-    return {qp.prodRe, qp.prodIm};
+    return complexProduct(u.re, u.im, w.re, w.im);
 }
 
 ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
-    QuotientProduct qp;
-    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
-    return {qp.quotRe, qp.quotIm};
+    return complexQuotient(u.re, u.im, w.re, w.im);
 }
 
+// z1*z2 - z3*z4
 ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
                               const ComplexResult& z3, const ComplexResult& z4) {
-    ComplexResult r;
-    crossProductDifference(z1.re, z1.im, z2.re, z2.im, z3.re, z3.im, z4.re, z4.im, r);
-    return r;
+    const ComplexResult p = product(z1, z2);
+    const ComplexResult q = product(z3, z4);
+    return {p.re - q.re, p.im - q.im};
 }
 
 ComplexResult orderOver(double order, const ComplexResult& z) { return quotient({order, 0.0}, z); }
@@ -117,10 +114,8 @@ double losslessRealPart(double re, double im) {
 
 }  // namespace
 
-void accumulateSmallParticleOrders(const LayeredSphere& sphere, int termCount,
-                                   const LogDerivativeTables& tables,
-                                   CoefficientTables& coefficients, double& sumExt,
-                                   double& sumSca) {
+void smallParticleCoefficients(const LayeredSphere& sphere, int termCount,
+                               const LogDerivativeTables& tables, CoefficientTables& coefficients) {
     const int s = sphere.signConvention;
     const double y = sphere.y;
     const double x = sphere.x;
@@ -138,8 +133,8 @@ void accumulateSmallParticleOrders(const LayeredSphere& sphere, int termCount,
     riccatiRatios(m1x, termCount, s, tables.Dm1xRe, tables.Dm1xIm, atM1x);
 
     const double ySquare = std::pow(y, 2.0);
-    ComplexResult psiOverXi = firstOrderPsiOverXi(y, ySquare, s);
-    ComplexResult shellRatio = zerothOrderShellRatioSmallArguments(m2x.re, m2x.im, m2y.re, m2y.im, s);
+    ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s);
+    ComplexResult shellRatio = smallArgumentShellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s);
     // A shell of zero thickness absorbs nothing, whatever its index.
     const bool lossless = sphere.m1Im == 0.0 && (sphere.m2Im == 0.0 || x == y);
 
@@ -189,12 +184,6 @@ void accumulateSmallParticleOrders(const LayeredSphere& sphere, int termCount,
         coefficients.aIm[n] = a.im;
         coefficients.bRe[n] = b.re;
         coefficients.bIm[n] = b.im;
-
-        const double f = 2.0 * n + 1.0;
-        sumExt = (a.re + b.re) * f + sumExt;
-        const double squares =
-            ((std::pow(a.re, 2.0) + std::pow(a.im, 2.0)) + std::pow(b.re, 2.0)) + std::pow(b.im, 2.0);
-        sumSca = squares * f + sumSca;
     }
 }
 

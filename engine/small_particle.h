@@ -19,15 +19,12 @@ struct LayeredSphere {
     int signConvention;
 };
 
-// Writes a_n and b_n, n = 1..termCount, into the coefficient tables and adds
-// (2n + 1)(Re a_n + Re b_n) to sumExt and (2n + 1)|a_n|^2 + |b_n|^2 to sumSca,
-// as the per-order loop does. Needs y < kSmallParticleLimit (so
-// termCount <= 4) and the log-derivative tables filled for this sphere;
-// it reads them only where an argument m y or m x exceeds 1 in modulus.
-void accumulateSmallParticleOrders(const LayeredSphere& sphere, int termCount,
-                                   const LogDerivativeTables& tables,
-                                   CoefficientTables& coefficients, double& sumExt,
-                                   double& sumSca);
+// Writes a_n and b_n, n = 1..termCount, into the coefficient tables. Needs
+// y < kSmallParticleLimit (so termCount <= 4) and the log-derivative tables
+// filled for this sphere; it reads them only where an argument m y or m x
+// exceeds 1 in modulus.
+void smallParticleCoefficients(const LayeredSphere& sphere, int termCount,
+                               const LogDerivativeTables& tables, CoefficientTables& coefficients);
 
 }  // namespace coatedmie
 

@@ -18,7 +18,7 @@ double seriesFactor(const double (&terms)[3], double ySquare) {
 
 }  // namespace
 
-ComplexResult firstOrderPsiOverXi(double y, double ySquare, int signConvention) {
+ComplexResult psiOverXiStartValue(double y, double ySquare, int signConvention) {
     if (y < kSmallParticleLimit) {
         const double leading = ySquare * y / 3.0;
         const double numeratorRe = std::pow(leading * seriesFactor(kSineTerms, ySquare), 2.0);
@@ -36,8 +36,8 @@ ComplexResult firstOrderPsiOverXi(double y, double ySquare, int signConvention) 
     return {numeratorRe / (ySquare + 1.0), numeratorIm / (ySquare + 1.0)};
 }
 
-ComplexResult zerothOrderShellRatio(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
-                                    int signConvention) {
+ComplexResult shellRatioStartValue(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
+                                   int signConvention) {
     const double a = m2xRe;
     const double b = m2xIm;
     const double c = m2yRe;
@@ -56,8 +56,8 @@ ComplexResult zerothOrderShellRatio(double m2xRe, double m2xIm, double m2yRe, do
     return {scale * q.quotRe, scale * q.quotIm};
 }
 
-ComplexResult zerothOrderShellRatioSmallArguments(double m2xRe, double m2xIm, double m2yRe,
-                                                  double m2yIm, int signConvention) {
+ComplexResult smallArgumentShellRatioStartValue(double m2xRe, double m2xIm, double m2yRe,
+                                                double m2yIm, int signConvention) {
     const double a = m2xRe;
     const double b = m2xIm;
     const double c = m2yRe;

@@ -70,7 +70,7 @@ TEST(StartValues, FromTheLimitUpTheClosedFormsKeepEveryBit) {
         ASSERT_GE(y, kSmallParticleLimit);
         for (int s : {+1, -1}) {
             const double ySquare = powFunction(y, 2.0);
-            ASSERT_TRUE(sameBits(firstOrderPsiOverXi(y, ySquare, s), closedFormPsiOverXi(y, ySquare, s)))
+            ASSERT_TRUE(sameBits(psiOverXiStartValue(y, ySquare, s), closedFormPsiOverXi(y, ySquare, s)))
                 << y << ", s = " << s;
         }
     }
@@ -79,7 +79,7 @@ TEST(StartValues, FromTheLimitUpTheClosedFormsKeepEveryBit) {
         const int s = i % 2 ? -1 : +1;
         const double m2Re = std::pow(10.0, part(random)), m2Im = s * std::pow(10.0, part(random) - 2.0);
         const double y = std::pow(10.0, exponent(random)), x = y * std::pow(10.0, exponent(random) - 5.0);
-        ASSERT_TRUE(sameBits(zerothOrderShellRatio(m2Re * x, m2Im * x, m2Re * y, m2Im * y, s),
+        ASSERT_TRUE(sameBits(shellRatioStartValue(m2Re * x, m2Im * x, m2Re * y, m2Im * y, s),
                              closedFormShellRatio(m2Re * x, m2Im * x, m2Re * y, m2Im * y, s)));
     }
 }
@@ -108,14 +108,14 @@ qr::Complex exactFirstOrderPsiOverXi(double yDouble, int s) {
 TEST(StartValues, BelowTheLimitTheSeriesIsRightToTheLastBits) {
     for (double y = 0.0099999; y > 1e-35; y *= 0.97) {
         for (int s : {+1, -1}) {
-            const ComplexResult got = firstOrderPsiOverXi(y, powFunction(y, 2.0), s);
+            const ComplexResult got = psiOverXiStartValue(y, powFunction(y, 2.0), s);
             const qr::Complex want = exactFirstOrderPsiOverXi(y, s);
             EXPECT_NEAR(got.re, qr::toDouble(want.re), 1e-15 * qr::toDouble(want.re)) << y;
             EXPECT_NEAR(got.im, qr::toDouble(want.im), 6e-16 * std::fabs(qr::toDouble(want.im))) << y;
         }
     }
     // The closed form at 0.01 is within the cancellation it has there.
-    const ComplexResult atLimit = firstOrderPsiOverXi(0.01, std::pow(0.01, 2.0), +1);
+    const ComplexResult atLimit = psiOverXiStartValue(0.01, std::pow(0.01, 2.0), +1);
     const qr::Complex exact = exactFirstOrderPsiOverXi(0.01, +1);
     EXPECT_NEAR(atLimit.im, qr::toDouble(exact.im), 1e-11 * qr::toDouble(exact.im));
 }
@@ -139,7 +139,7 @@ TEST(StartValues, ShellRatioForSmallArgumentsIsRightToTheLastBits) {
             for (const auto& m2 : shellIndices) {
                 for (int s : {+1, -1}) {
                     const double x = fraction * y, re = m2[0], im = s * m2[1];
-                    const ComplexResult got = zerothOrderShellRatioSmallArguments(re * x, im * x, re * y, im * y, s);
+                    const ComplexResult got = smallArgumentShellRatioStartValue(re * x, im * x, re * y, im * y, s);
                     const qr::Complex want = exact(re * x, im * x, re * y, im * y, s);
                     const double error = qr::toDouble(hypotq(got.re - want.re, got.im - want.im) / qr::absolute(want));
                     EXPECT_LT(error, 1e-15) << "y = " << y << ", x/y = " << fraction << ", m2 = " << re << " + "
