@@ -4,6 +4,7 @@ import glob
 import math
 import os
 import subprocess
+import sys
 import threading
 from decimal import ROUND_HALF_UP, Context, Decimal
 
@@ -317,3 +318,16 @@ def test_threads_never_see_each_others_coefficients():
     for t in threads:
         t.join()
     assert not failures
+
+
+def test_the_readme_example_prints_what_the_readme_says():
+    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+    with open(readme, encoding="utf-8") as f:
+        section = f.read().split("\n## Python\n", 1)[1]
+    code = section.split("```python\n", 1)[1].split("```", 1)[0]
+    shown = section.split("```python\n", 1)[1].split("```", 1)[1].split("```\n", 1)[1].split("```", 1)[0]
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=True)
+    # The averages to the printed digits; the timing line only by its form.
+    printed, timing = run.stdout.splitlines()
+    assert printed == shown.splitlines()[0]
+    assert timing.startswith("500 particles in ") and timing.endswith(" ms")
