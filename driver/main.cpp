@@ -1,9 +1,14 @@
+#include "command_line.h"
 #include "run_driver.h"
 
 int main(int argc, char** argv) {
-    // Command-line options (--help, --version) are to be handled here; until
-    // then every argument is ignored and the run depends on the folder only.
-    static_cast<void>(argc);
-    static_cast<void>(argv);
+    switch (coatedmie::readCommandLine(argc, argv)) {
+        case coatedmie::CommandLineRequest::help:
+            return coatedmie::printUsage();
+        case coatedmie::CommandLineRequest::version:
+            return coatedmie::printVersion();
+        case coatedmie::CommandLineRequest::run:
+            break;
+    }
     return coatedmie::runDriver();
 }

@@ -13,6 +13,7 @@
 
 #include "complex_kernel.h"
 #include "log_derivative.h"
+#include "start_values.h"
 
 namespace coatedmie {
 
@@ -89,22 +90,31 @@ ComplexResult zerothOrderShellRatio(double m2xRe, double m2xIm, double m2yRe, do
 }
 
 ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
-    QuotientProduct qp;
-    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
-    return {qp.prodRe, qp.prodIm};
+    return complexProduct(u.re, u.im, w.re, w.im);
 }
 
 ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
-    QuotientProduct qp;
-    complexQuotientProduct(u.re, u.im, w.re, w.im, qp);
-    return {qp.quotRe, qp.quotIm};
+    return complexQuotient(u.re, u.im, w.re, w.im);
 }
 
+// z1*z2 - z3*z4 (crossProductDifference without its unused quotients).
 ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
                               const ComplexResult& z3, const ComplexResult& z4) {
-    ComplexResult r;
-    crossProductDifference(z1.re, z1.im, z2.re, z2.im, z3.re, z3.im, z4.re, z4.im, r);
-    return r;
+    const ComplexResult p = product(z1, z2);
+    const ComplexResult q = product(z3, z4);
+    return {p.re - q.re, p.im - q.im};
+}
+
+// 1/(n/z - D) - n/z from n/z (upwardLogDerivativeStep).
+ComplexResult upwardStep(const ComplexResult& orderOverZ, const ComplexResult& d) {
+    const ComplexResult reciprocal =
+        complexQuotient(1.0, 0.0, orderOverZ.re - d.re, orderOverZ.im - d.im);
+    return {reciprocal.re - orderOverZ.re, reciprocal.im - orderOverZ.im};
+}
+
+// n/z + X from n/z (addOrderOverArgument).
+ComplexResult plus(const ComplexResult& orderOverZ, const ComplexResult& x) {
+    return {orderOverZ.re + x.re, orderOverZ.im + x.im};
 }
 
 // psiOverXi * (u1 v1 - g v2) / (u1 v3 - g v4): the shape shared by a_n and b_n.
@@ -155,18 +165,21 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         zerothOrderShellRatio(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention);
 
     for (int n = 1; n <= termCount; ++n) {
-        const double t = static_cast<double>(n) / y;
+        const double order = static_cast<double>(n);
+        const double t = order / y;
         if (n >= 2) {
             // psi_n/xi_n = (D_{n-1}(y) - n/y) / (dxi_{n-1}(y) - n/y) * psi_{n-1}/xi_{n-1}
             const ComplexResult ratio = quotient(psiOverXi, {dXiY.re - t, dXiY.im});
             const double factor = D.Dy[n] - t;
             psiOverXi = {factor * ratio.re, factor * ratio.im};
         }
-        QuotientProduct reciprocal;
-        complexQuotientProduct(1.0, 0.0, t - dXiY.re, -dXiY.im, reciprocal);
-        dXiY = {reciprocal.quotRe - t, reciprocal.quotIm};
-        upwardLogDerivativeStep(n, m2y.re, m2y.im, dXiM2y.re, dXiM2y.im, dXiM2y);
-        upwardLogDerivativeStep(n, m2x.re, m2x.im, dXiM2x.re, dXiM2x.im, dXiM2x);
+        const ComplexResult reciprocal = complexQuotient(1.0, 0.0, t - dXiY.re, -dXiY.im);
+        dXiY = {reciprocal.re - t, reciprocal.im};
+        // n/m2y and n/m2x enter three operations each; formed once.
+        const ComplexResult orderOverM2y = complexQuotient(order, 0.0, m2y.re, m2y.im);
+        const ComplexResult orderOverM2x = complexQuotient(order, 0.0, m2x.re, m2x.im);
+        dXiM2y = upwardStep(orderOverM2y, dXiM2y);
+        dXiM2x = upwardStep(orderOverM2x, dXiM2x);
 
         const ComplexResult dM2y{D.Dm2yRe[n + 1], D.Dm2yIm[n + 1]};
         const ComplexResult dM2x{D.Dm2xRe[n + 1], D.Dm2xIm[n + 1]};
@@ -174,16 +187,8 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         const ComplexResult dY{D.Dy[n + 1], 0.0};
 
         // f_{n-1}/f_n = f_n'/f_n + n/z carries the shell ratio up one order.
-        ComplexResult psiM2yUp;
-        addOrderOverArgument(n, m2y.re, m2y.im, dM2y.re, dM2y.im, psiM2yUp);
-        ComplexResult xiM2xUp;
-        addOrderOverArgument(n, m2x.re, m2x.im, dXiM2x.re, dXiM2x.im, xiM2xUp);
-        const ComplexResult p1 = product(psiM2yUp, xiM2xUp);
-        ComplexResult psiM2xUp;
-        addOrderOverArgument(n, m2x.re, m2x.im, dM2x.re, dM2x.im, psiM2xUp);
-        ComplexResult xiM2yUp;
-        addOrderOverArgument(n, m2y.re, m2y.im, dXiM2y.re, dXiM2y.im, xiM2yUp);
-        const ComplexResult p2 = product(psiM2xUp, xiM2yUp);
+        const ComplexResult p1 = product(plus(orderOverM2y, dM2y), plus(orderOverM2x, dXiM2x));
+        const ComplexResult p2 = product(plus(orderOverM2x, dM2x), plus(orderOverM2y, dXiM2y));
         shellRatio = product(shellRatio, quotient(p1, p2));
 
         const ComplexResult u1 = crossDifference(m1, dXiM2x, m2, dM1x);
@@ -207,11 +212,18 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         coefficients.aIm[n] = a.im;
         coefficients.bRe[n] = b.re;
         coefficients.bIm[n] = b.im;
+    }
 
+    // The sums in a loop of their own, from the stored coefficients and in the
+    // same order: the pow calls here would otherwise force the loop above to
+    // save and restore its many live values around every call.
+    const CoefficientTables& c = coefficients;
+    for (int n = 1; n <= termCount; ++n) {
         const double f = 2.0 * n + 1.0;
-        sumExt = (a.re + b.re) * f + sumExt;
-        const double squares =
-            ((std::pow(a.re, 2.0) + std::pow(a.im, 2.0)) + std::pow(b.re, 2.0)) + std::pow(b.im, 2.0);
+        sumExt = (c.aRe[n] + c.bRe[n]) * f + sumExt;
+        const double squares = ((std::pow(c.aRe[n], 2.0) + std::pow(c.aIm[n], 2.0)) +
+                                std::pow(c.bRe[n], 2.0)) +
+                               std::pow(c.bIm[n], 2.0);
         sumSca = squares * f + sumSca;
     }
 
@@ -231,5 +243,14 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
 }
 
 const CoefficientTables& coefficientTables() { return coefficients; }
+
+ComplexResult psiOverXiStartValue(double y, double ySquare, int signConvention) {
+    return firstOrderPsiOverXi(y, ySquare, signConvention);
+}
+
+ComplexResult shellRatioStartValue(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
+                                   int signConvention) {
+    return zerothOrderShellRatio(m2xRe, m2xIm, m2yRe, m2yIm, signConvention);
+}
 
 }  // namespace coatedmie

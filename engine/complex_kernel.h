@@ -26,6 +26,18 @@ struct ComplexResult {
 // moduli beyond about 1e154 overflow the denominator. Nothing traps.
 void complexQuotientProduct(double a, double b, double c, double d, QuotientProduct& result);
 
+// The two halves of complexQuotientProduct on their own, for the places that
+// use only one of them: the same operations on the same operands, so the same
+// bits, without the divisions (or products) whose results would be dropped.
+inline ComplexResult complexQuotient(double a, double b, double c, double d) {
+    const double den = c * c + d * d;
+    return {(a * c + b * d) / den, (b * c - a * d) / den};
+}
+
+inline ComplexResult complexProduct(double a, double b, double c, double d) {
+    return {a * c - b * d, a * d + b * c};
+}
+
 // 1/(n/z - D) - n/z: carries the logarithmic derivative D = D_{n-1}(z) of a
 // Riccati function up to order n.
 void upwardLogDerivativeStep(int n, double zRe, double zIm, double dRe, double dIm,

@@ -6,6 +6,7 @@
 // reentrant. Every function here therefore holds the GIL from its first check
 // to its last result: calls from several Python threads run one after the
 // other, each computation together with the intensities it reads.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <string>
@@ -106,11 +107,13 @@ py::tuple intensities(double alpha1, std::complex<double> index1, double alpha2,
     // Degrees to radians exactly as the program's table: angle * (pi / 180),
     // pi = 4 atan(1).
     const double degToRad = makeAngleGrid(0, 0.0, 0.0).degToRad;
-    IntensityRecord intensity{0.0, 0.0, 0.0};
-    for (py::ssize_t k = 0; k < anglesDegrees.size(); ++k) {
-        computeIntensity(termCount, degrees[k] * degToRad, intensity);
-        i1[k] = intensity.I1;
-        i2[k] = intensity.I2;
+    constexpr int kChunk = 256;
+    double theta[kChunk];
+    const py::ssize_t total = anglesDegrees.size();
+    for (py::ssize_t first = 0; first < total; first += kChunk) {
+        const int count = static_cast<int>(std::min<py::ssize_t>(kChunk, total - first));
+        for (int k = 0; k < count; ++k) theta[k] = degrees[first + k] * degToRad;
+        computeIntensities(termCount, theta, count, i1 + first, i2 + first);
     }
     return py::make_tuple(I1, I2);
 }

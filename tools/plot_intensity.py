@@ -79,9 +79,20 @@ def read_title(table_path):
     # The layer with the larger size parameter is the shell; on a tie, the first.
     first, second = layers
     shell, core = (second, first) if float(first[1]) < float(second[1]) else (first, second)
-    parts = [f"{name} x = {float(a):g}, m = {float(re_):g} {'-' if float(im) < 0 else '+'} "
-             f"{abs(float(im)):g}i" for name, (_, a, re_, im) in (("shell", shell), ("core", core))]
-    title = "Coated sphere: " + "; ".join(parts)
+
+    def describe(layer):
+        _, size, real, imaginary = layer
+        return (f"x = {float(size):g}, m = {float(real):g} {'-' if float(imaginary) < 0 else '+'} "
+                f"{abs(float(imaginary)):g}i")
+
+    if shell[2:] == core[2:]:
+        # One index for both layers: a homogeneous sphere of the outer size.
+        title = "Homogeneous sphere: " + describe(shell)
+    elif shell[1] == core[1]:
+        # A shell of zero thickness: a homogeneous sphere of the core's index.
+        title = "Homogeneous sphere: " + describe(core)
+    else:
+        title = f"Coated sphere: shell {describe(shell)}; core {describe(core)}"
     efficiencies = re.search(r"Kext=(\S+), Ksca=(\S+), Kabs=(\S+)", text)
     if efficiencies:
         title += "\nKext = {}   Ksca = {}   Kabs = {}".format(*efficiencies.groups())
@@ -112,8 +123,8 @@ def plot(table_path, output_path, polar):
     low, high = min(angle), max(angle)
     if low < high:
         ax.set_xlim(low, high)
-    if low >= 0 and high <= 180:
-        ax.set_xticks([t for t in range(0, 181, 30) if low <= t <= high] or [low, high])
+    if low >= 0 and high <= 180 and high - low >= 90:
+        ax.set_xticks([t for t in range(0, 181, 30) if low <= t <= high])
     ax.grid(True, which="major", alpha=0.4)
     ax.grid(True, which="minor", alpha=0.15)
     ax.legend(loc="best")
@@ -130,7 +141,11 @@ def plot(table_path, output_path, polar):
             # The pattern is symmetric about the direction of incidence.
             pax.plot([-t for t in theta], radius, style, color=line.get_color(), linewidth=1.0)
         pax.set_theta_zero_location("E")
-        pax.set_title(f"radius: log10(I) {-floor:+.1f}   (light travels to the right: θ = 0° is forward)",
+        # The lower half mirrors the upper one: label both with the scattering angle.
+        pax.set_thetagrids(range(0, 360, 45), [f"{min(a, 360 - a)}°" for a in range(0, 360, 45)])
+        pax.set_title(f"radius: log10(I) {'+' if floor <= 0 else '-'} {abs(floor):.1f} "
+                      "(0 at the smallest intensity);\n"
+                      "light travels to the right: θ = 0° is forward",
                       fontsize=9, pad=14)
         pax.set_xlabel("Scattering angle θ (degrees)")
 

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "scratch_folder.h"
 
@@ -20,6 +21,7 @@ namespace coatedmie::testing {
 struct RunOptions {
     int standardInput = -1;               // -1: /dev/null
     rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes any one file may grow to
+    std::vector<std::string> arguments;    // after the program name
 };
 
 struct RunResult {
@@ -33,6 +35,9 @@ inline pid_t startProgram(const std::string& folder, const ScratchFolder& captur
                           const RunOptions& options = {}) {
     const std::string outPath = capture / "stdout";
     const std::string errPath = capture / "stderr";
+    std::vector<char*> argv{const_cast<char*>("coatedmie")};
+    for (const std::string& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child != 0) return child;
     const int input = options.standardInput >= 0 ? options.standardInput : open("/dev/null", O_RDONLY);
@@ -49,7 +54,7 @@ inline pid_t startProgram(const std::string& folder, const ScratchFolder& captur
         // Writes past the limit then fail with EFBIG instead of killing the process.
         signal(SIGXFSZ, SIG_IGN);
     }
-    execl(COATEDMIE_EXECUTABLE, "coatedmie", static_cast<char*>(nullptr));
+    execv(COATEDMIE_EXECUTABLE, argv.data());
     _exit(127);
 }
 

@@ -85,6 +85,21 @@ class PlotIntensity(unittest.TestCase):
         self.assertIn("shell x = 3, m = 2 + 0.5i", title)
         self.assertIn("core x = 2, m = 1.5 + 0.01i", title)
 
+    def test_homogeneous_spheres_are_named_so_in_the_title(self):
+        table = self.write("Mie_Coated_TA.txt", TABLE)
+        tool = load_tool()
+        cases = {
+            # one index for both layers: the outer size counts
+            HEADER.replace("(2.000000, 0.500000)", "(1.500000, 0.010000)"):
+                "Homogeneous sphere: x = 5, m = 1.5 + 0.01i",
+            # equal sizes: a shell of zero thickness around a core of the second index
+            HEADER.replace("Alpha2=3", "Alpha2=5"): "Homogeneous sphere: x = 5, m = 2 + 0.5i",
+        }
+        for header, expected in cases.items():
+            with self.subTest(expected=expected):
+                self.write("Header_Coated_TA.txt", header)
+                self.assertTrue(tool.read_title(table).startswith(expected + "\n"))
+
     def test_wrong_files_give_a_message_and_status_1(self):
         self.write("Parameter_in.txt", "5\t1.5\t0.01\n")
         cases = {

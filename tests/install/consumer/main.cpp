@@ -1,0 +1,58 @@
+// Computes the reference particle through the installed engine: a shell of
+// x = 5, m = 1.5 + 0.01i around a core of x = 3, m = 2.0 + 0.5i.
+#include <cstdio>
+#include <cstring>
+
+#include <coatedmie/engine.h>
+
+namespace {
+
+int failures = 0;
+
+void expectText(const char* what, const char* format, double value, const char* expected) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    if (std::strcmp(text, expected) != 0) {
+        std::printf("%s: expected %s, found %s\n", what, expected, text);
+        ++failures;
+    }
+}
+
+}  // namespace
+
+int main() {
+    coatedmie::EfficiencyRecord efficiencies{};
+    const int termCount = coatedmie::computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, efficiencies);
+    if (termCount != 20) {
+        std::printf("term count: expected 20, found %d\n", termCount);
+        return 1;
+    }
+    expectText("Kext", "%.6f", efficiencies.Kext, "3.135894");
+    expectText("Ksca", "%.6f", efficiencies.Ksca, "2.011933");
+    expectText("Kabs", "%.6f", efficiencies.Kabs, "1.123961");
+
+    coatedmie::IntensityRecord intensity{};
+    coatedmie::computeIntensity(termCount, 0.0, intensity);
+    expectText("I1 at 0 degrees", "%.7g", intensity.I1, "394.7263");
+    expectText("I2 at 0 degrees", "%.7g", intensity.I2, "394.7263");
+    coatedmie::computeIntensity(termCount, 3.141592653589793 / 2, intensity);
+    expectText("I1 at 90 degrees", "%.7g", intensity.I1, "5.519364");
+    expectText("I2 at 90 degrees", "%.7g", intensity.I2, "0.7590923");
+
+    // The table form gives the bits of one call per angle.
+    const double theta[3] = {0.0, 3.141592653589793 / 2, 3.141592653589793};
+    double I1[3];
+    double I2[3];
+    coatedmie::computeIntensities(termCount, theta, 3, I1, I2);
+    for (int i = 0; i < 3; ++i) {
+        coatedmie::computeIntensity(termCount, theta[i], intensity);
+        if (I1[i] != intensity.I1 || I2[i] != intensity.I2) {
+            std::printf("computeIntensities differs from computeIntensity at angle %d\n", i);
+            ++failures;
+        }
+    }
+    expectText("I1 at 180 degrees", "%.7g", I1[2], "1.644918");
+
+    if (failures == 0) std::printf("Kext = %.6f through the installed engine\n", efficiencies.Kext);
+    return failures == 0 ? 0 : 1;
+}
