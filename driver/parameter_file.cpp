@@ -184,45 +184,6 @@ const char* wideEncodingName(const unsigned char* bytes, std::size_t size) {
     return nullptr;
 }
 
-// Sizes and indices too small for double precision. The larger size
-// parameter is the outer surface (on a tie the first layer's), so it is the
-// one that makes a whole particle too small; the other is then a core.
-bool checkSmallValues(const Scanner& s, const RunParameters& p, const ValueText (&texts)[kValueCount],
-                      const char* fileName, std::string& problem) {
-    const bool firstIsOuter = !(p.Alpha1 < p.Alpha2);
-    const int outerSlot = firstIsOuter ? 0 : 3;
-    const int coreSlot = firstIsOuter ? 3 : 0;
-    const double outerSize = firstIsOuter ? p.Alpha1 : p.Alpha2;
-    const double coreSize = firstIsOuter ? p.Alpha2 : p.Alpha1;
-    if (outerSize < kMinSizeParameter) {
-        problem = where(fileName, texts[outerSlot].line) + kValueNames[outerSlot] +
-                  " must be at least 1e-30, found " + quoteValue(s, texts[outerSlot]) +
-                  "; the intensities of a particle that small are beyond double precision";
-        return false;
-    }
-    if (coreSize < kMinSizeParameter) {
-        const char* const coreLayer = firstIsOuter ? "layer 2" : "layer 1";
-        const char* const outerLayer = firstIsOuter ? "layer 1" : "layer 2";
-        problem = where(fileName, texts[coreSlot].line) + kValueNames[coreSlot] +
-                  " must be at least 1e-30, found " + quoteValue(s, texts[coreSlot]) +
-                  "; a core that small changes no digit of the results: for the sphere without it give " +
-                  coreLayer + " the size parameter and index of " + outerLayer;
-        return false;
-    }
-    const double moduli[2] = {std::hypot(p.index1Re, p.index1Im), std::hypot(p.index2Re, p.index2Im)};
-    const int realPartSlots[2] = {1, 4};
-    for (int layer = 0; layer < 2; ++layer) {
-        if (moduli[layer] >= kMinIndexModulus) continue;
-        const int slot = realPartSlots[layer];
-        problem = where(fileName, texts[slot].line) + "|index" + std::to_string(layer + 1) +
-                  "| must be at least 1e-4, found " + quoteValue(s, texts[slot]) + " and " +
-                  quoteValue(s, texts[slot + 1]) +
-                  "; give the refractive index of the layer relative to the surrounding medium";
-        return false;
-    }
-    return true;
-}
-
 bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&texts)[kValueCount],
                  const char* fileName, std::string& problem) {
     const double reals[kValueCount] = {p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re,
@@ -250,7 +211,12 @@ bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&tex
                   " must be greater than 0, found " + quoteValue(s, texts[slot]);
         return false;
     }
-    return checkSmallValues(s, p, texts, fileName, problem);
+    std::string shown[kRealValueCount];
+    for (int slot = 0; slot < kRealValueCount; ++slot) shown[slot] = quoteValue(s, texts[slot]);
+    int slot = 0;
+    if (checkSmallValues(p, shown, problem, slot)) return true;
+    problem = where(fileName, texts[slot].line) + problem;
+    return false;
 }
 
 }  // namespace
@@ -313,6 +279,39 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 
     if (!checkValues(s, read, texts, fileName, problem)) return false;
     parameters = read;
+    return true;
+}
+
+bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealValueCount],
+                      std::string& problem, int& slot) {
+    // The larger size parameter is the outer surface (on a tie the first
+    // layer's): it makes a whole particle too small; the other is a core.
+    const bool firstIsOuter = !(p.Alpha1 < p.Alpha2);
+    const int outerSlot = firstIsOuter ? 0 : 3;
+    const int coreSlot = firstIsOuter ? 3 : 0;
+    if ((firstIsOuter ? p.Alpha1 : p.Alpha2) < kMinSizeParameter) {
+        slot = outerSlot;
+        problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
+                  "; the intensities of a particle that small are beyond double precision";
+        return false;
+    }
+    if ((firstIsOuter ? p.Alpha2 : p.Alpha1) < kMinSizeParameter) {
+        slot = coreSlot;
+        problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
+                  "; a core that small changes no digit of the results: for the sphere without it give " +
+                  (firstIsOuter ? "layer 2" : "layer 1") + " the size parameter and index of " +
+                  (firstIsOuter ? "layer 1" : "layer 2");
+        return false;
+    }
+    const double moduli[2] = {std::hypot(p.index1Re, p.index1Im), std::hypot(p.index2Re, p.index2Im)};
+    for (int layer = 0; layer < 2; ++layer) {
+        if (moduli[layer] >= kMinIndexModulus) continue;
+        slot = layer == 0 ? 1 : 4;  // the real part, which opens the index
+        problem = "|index" + std::to_string(layer + 1) + "| must be at least 1e-4, found " + shown[slot] +
+                  " and " + shown[slot + 1] +
+                  "; give the refractive index of the layer relative to the surrounding medium";
+        return false;
+    }
     return true;
 }
 

@@ -69,6 +69,20 @@ inline constexpr double kMinSizeParameter = 1e-30;
 // 0.01 up into not-a-number.
 inline constexpr double kMinIndexModulus = 1e-4;
 
+// The six real values of the layers, in file order: Alpha1, index1 real and
+// imaginary part, Alpha2, index2 real and imaginary part.
+inline constexpr int kRealValueCount = 6;
+
+// Refuses sizes and indices too small for double precision: a size
+// parameter below kMinSizeParameter (the larger one makes the whole particle
+// too small, the smaller one is a core) or an index below kMinIndexModulus in
+// modulus. The values are finite and the sizes greater than 0. shown[] holds
+// the six values as the message should show them. On refusal sets problem to
+// the message and slot to the value it names (0..5, as above); returns true
+// when the run may go ahead.
+bool checkSmallValues(const RunParameters& parameters, const std::string (&shown)[kRealValueCount],
+                      std::string& problem, int& slot);
+
 // Largest |refractive index| * size parameter of a layer that a run accepts.
 // Lossless layers need about that many continued-fraction passes (0.7 s at
 // 1e7 on a current machine, hours at 1e11); absorption shortens it.

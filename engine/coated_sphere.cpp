@@ -22,6 +22,10 @@ namespace {
 
 CoefficientTables coefficients;
 
+// The denominator of the last successful computation's efficiencies, for the
+// quantities derived from its coefficients afterwards.
+double lastNormSquare = 0.0;
+
 // Relative absorption below this is rounding residue of Kext - Ksca.
 constexpr double kAbsorptionCutoff = 1e-10;
 
@@ -122,10 +126,13 @@ int finishEfficiencies(const ScattererDescription& s, double ySquare, int termCo
     if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
         efficiencies.Kabs = 0.0;
     }
+    lastNormSquare = normSquare;
     return termCount;
 }
 
 }  // namespace
+
+double normSquareOfLastComputation() { return lastNormSquare; }
 
 int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
                         double index2Re, double index2Im, EfficiencyRecord& efficiencies) {

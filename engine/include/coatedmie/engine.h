@@ -111,6 +111,34 @@ void computeIntensities(int termCount, const double* theta, int count, double* I
 // Read access to the coefficients of the last computation.
 const CoefficientTables& coefficientTables();
 
+// What radiative transfer needs beyond the three efficiencies, from the
+// coefficients of the last successful computation. Efficiencies are referred
+// to the same cross-section as Kext.
+struct DerivedQuantityRecord {
+    double Kback;   // backscattering efficiency, 4 |S1(180 deg)|^2 / y^2
+    double Kpr;     // radiation-pressure efficiency, Kext - g Ksca
+    double g;       // asymmetry parameter, the mean cosine of the scattering angle
+    double albedo;  // single-scattering albedo Ksca / Kext; exactly 1 when Kabs is +0
+};
+
+// Fills derived from the first max(N, 1) coefficients of the last computation
+// (N clamped to kMaxTermCount) and the efficiencies that computation wrote to
+// its record. Independent of the sign convention and the layer order, like
+// the efficiencies. Meaningful only after a successful computeCoatedSphere,
+// with the N it returned and the record it filled.
+//
+// Example: after computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, rec) = 20,
+// computeDerivedQuantities(20, rec, d) sets d.g = 0.707214..., d.Kback = 0.263187...,
+// d.Kpr = 1.713027..., d.albedo = 0.641582...
+void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencies,
+                              DerivedQuantityRecord& derived);
+
+// y^2, or x^2 for a shell of index exactly 1 + 0i: the square of the size
+// parameter whose cross-section the last successful computation's
+// efficiencies refer to (cross-section = efficiency * pi * r^2 for that
+// radius). 0 before the first successful computation.
+double normSquareOfLastComputation();
+
 }  // namespace coatedmie
 
 #endif  // COATEDMIE_ENGINE_H
