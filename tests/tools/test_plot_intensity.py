@@ -21,9 +21,9 @@ HEADER = ("Alpha1=5.000000\tRefractive index_m1=(1.500000, 0.010000)\r\n"
 
 
 def load_tool():
-    spec = importlib.util.spec_from_file_location("plot_intensity", TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader_info = importlib.util.spec_from_file_location("plot_intensity", TOOL)
+    module = importlib.util.module_from_spec(loader_info)
+    loader_info.loader.exec_module(module)
     return module
 
 
