@@ -1,6 +1,7 @@
 // The program's angular table, evaluated many angles per engine call, against
 // the same table built here one angle at a time with computeIntensity: the
-// same bytes, over grids that cross the program's chunks of angles.
+// same bytes, over grids that cross the program's chunks of angles and its
+// output buffer.
 #include <string>
 
 #include <coatedmie/engine.h>
@@ -8,18 +9,21 @@
 
 #include "angle_grid.h"
 #include "number_text.h"
+#include "parameter_file.h"
 #include "program_runner.h"
-#include "scratch_folder.h"
 
 namespace coatedmie {
 namespace {
 
 // Mie_Coated_TA.txt as it would read with one computeIntensity call per angle.
-std::string tableOneAngleAtATime(int termCount, int angleCount, double startAngle, double endAngle) {
+std::string tableOneAngleAtATime(const RunParameters& p) {
+    EfficiencyRecord efficiencies;
+    const int termCount =
+        computeCoatedSphere(p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im, efficiencies);
+    const AngleGrid grid = makeAngleGrid(p.angleCount, p.startAngle, p.endAngle);
     std::string table = "Angle(Deg)\tI1\tI2\tItotal\r\n";
-    const AngleGrid grid = makeAngleGrid(angleCount, startAngle, endAngle);
     char text[kMaxNumberText];
-    for (int i = 1; i <= angleCount; ++i) {
+    for (int i = 1; i <= p.angleCount; ++i) {
         double degrees;
         double radians;
         fillAngles(grid, i, 1, &degrees, &radians);
@@ -34,26 +38,17 @@ std::string tableOneAngleAtATime(int termCount, int angleCount, double startAngl
 }
 
 TEST(ProgramTable, SameBytesAsOneAngleAtATime) {
-    const struct {
-        const char* parameters;
-        double layers[6];
-        int angleCount;
-        double startAngle, endAngle;
-    } cases[] = {
-        {"300\t1.33\t0.001\n240\t1.5\t0.01\n1801\t0\t180\n", {300, 1.33, 0.001, 240, 1.5, 0.01}, 1801, 0, 180},
-        {"5\t1.5\t0.01\n3\t2.0\t0.5\n513\t180\t-180\n", {5, 1.5, 0.01, 3, 2.0, 0.5}, 513, 180, -180},
-        {"0.5\t1.33\t0\n0.2\t1.7\t0.1\n257\t0\t1e5\n", {0.5, 1.33, 0, 0.2, 1.7, 0.1}, 257, 0, 1e5},
-    };
-    for (const auto& c : cases) {
+    for (const std::string parameters : {"300\t1.33\t0.001\n240\t1.5\t0.01\n1801\t0\t180\n",
+                                         "5\t1.5\t0.01\n3\t2.0\t0.5\n513\t180\t-180\n",
+                                         "0.5\t1.33\t0\n0.2\t1.7\t0.1\n257\t0\t1e5\n"}) {
+        SCOPED_TRACE(parameters);
         testing::ScratchFolder folder;
-        folder.write("Parameter_in.txt", c.parameters);
-        ASSERT_EQ(testing::runProgram(folder).exitStatus, 0) << c.parameters;
-        EfficiencyRecord e;
-        const double* l = c.layers;
-        const int termCount = computeCoatedSphere(l[0], l[1], l[2], l[3], l[4], l[5], e);
-        EXPECT_TRUE(folder.read("Mie_Coated_TA.txt") ==
-                    tableOneAngleAtATime(termCount, c.angleCount, c.startAngle, c.endAngle))
-            << c.parameters;
+        folder.write(testing::kParameters, parameters);
+        ASSERT_EQ(testing::runProgram(folder).exitStatus, 0);
+        RunParameters p{};
+        std::string problem;
+        ASSERT_TRUE(parseParameterText(parameters.data(), parameters.size(), "", p, problem)) << problem;
+        EXPECT_TRUE(folder.read(testing::kTable) == tableOneAngleAtATime(p)) << "the tables differ";
     }
 }
 
