@@ -69,7 +69,6 @@ private:
     std::string path_;
 };
 
-
 inline constexpr char kParameters[] = "Parameter_in.txt";
 inline constexpr char kHeader[] = "Header_Coated_TA.txt";
 inline constexpr char kTable[] = "Mie_Coated_TA.txt";
@@ -83,6 +82,7 @@ struct RunOptions {
     int standardInput = -1;               // -1: /dev/null
     rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes any one file may grow to
     std::vector<std::string> arguments;    // after the program name
+    std::string standardOutput;            // a file to write to; empty: captured
 };
 
 struct RunResult {
@@ -102,7 +102,8 @@ inline pid_t startProgram(const std::string& folder, const ScratchFolder& captur
     const pid_t child = fork();
     if (child != 0) return child;
     const int input = options.standardInput >= 0 ? options.standardInput : open("/dev/null", O_RDONLY);
-    const int output = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string& outputPath = options.standardOutput.empty() ? outPath : options.standardOutput;
+    const int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int error = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (input < 0 || output < 0 || error < 0 || chdir(folder.c_str()) != 0) _exit(126);
     dup2(input, STDIN_FILENO);
