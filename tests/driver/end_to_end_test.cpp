@@ -2,8 +2,8 @@
 // hand-written golden files, and every failure with its exit status, its
 // message, and the previous results left exactly as they were.
 #include <fcntl.h>
+#include <algorithm>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -126,12 +126,15 @@ TEST(SuccessfulRun, HeaderExample) {
     ScratchFolder folder;
     folder.write(kParameters, "1\t1.5\t0.01\n0.5\t1.33\t0\n0\t0\t180\n");
     expectQuietSuccess(runProgram(folder));
+    const std::string inputs =
+        "Alpha1=1.000000\tRefractive index_m1=(1.500000, 0.010000)\r\n"
+        "Alpha2=0.500000\tRefractive index_m2=(1.330000, 0.000000)\r\n\r\n";
+    const std::string header = folder.read(kHeader);
+    ASSERT_EQ(header.substr(0, inputs.size()), inputs);
     // No published efficiencies for this sphere: the layout of their line only.
-    const std::regex example(
-        "Alpha1=1\\.000000\tRefractive index_m1=\\(1\\.500000, 0\\.010000\\)\r\n"
-        "Alpha2=0\\.500000\tRefractive index_m2=\\(1\\.330000, 0\\.000000\\)\r\n\r\n"
-        "Kext=0\\.[0-9]{6}, Ksca=0\\.[0-9]{6}, Kabs=0\\.[0-9]{6}\r\n\r\n");
-    EXPECT_TRUE(std::regex_match(folder.read(kHeader), example)) << folder.read(kHeader);
+    std::string efficiencies = header.substr(inputs.size());
+    std::replace_if(efficiencies.begin(), efficiencies.end(), [](char c) { return c >= '0' && c <= '9'; }, '#');
+    EXPECT_EQ(efficiencies, "Kext=#.######, Ksca=#.######, Kabs=#.######\r\n\r\n");
     EXPECT_EQ(folder.read(kTable), kColumnLine);
 }
 
