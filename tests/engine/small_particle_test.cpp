@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,28 @@ TEST(SmallParticlePath, FromTheLimitUpNoResultMovesABit) {
         std::uint64_t h = coefficientHash(c.termCount);
         for (double v : {e.Kext, e.Ksca, e.Kabs, r.I1, r.I2}) h = hashBits(h, v);
         EXPECT_EQ(h, c.hash) << c.layers;
+    }
+}
+
+// A library call the compiler cannot fold into a product (the engine is built
+// with -fno-builtin-pow, this file is not).
+double (*volatile powFunction)(double, double) = std::pow;
+
+// From the limit up, the order-1 start value is the closed form operation by
+// operation, as the computation has always evaluated it.
+TEST(StartValues, FromTheLimitUpTheClosedFormKeepsEveryBit) {
+    std::mt19937_64 random(20240607);
+    std::uniform_real_distribution<double> exponent(-2.0, 5.0);
+    std::vector<double> sizes = {0.01, std::nextafter(0.01, 1.0), 0.0100000001, 0.0125, 0.05, 1.0, 99621.0};
+    for (int i = 0; i < 20000; ++i) sizes.push_back(std::pow(10.0, exponent(random)));
+    for (double y : sizes) {
+        const double ySquare = powFunction(y, 2.0);
+        const double re = powFunction(std::sin(y) - y * std::cos(y), 2.0) / (ySquare + 1.0);
+        const double im = (y * std::cos(2.0 * y) + 0.5 * (std::sin(2.0 * y) * (ySquare - 1.0))) / (ySquare + 1.0);
+        for (int s : {+1, -1}) {
+            const ComplexResult got = psiOverXiStartValue(y, ySquare, s);
+            ASSERT_TRUE(sameBits(got.re, re) && sameBits(got.im, s == +1 ? -im : im)) << y << ", s = " << s;
+        }
     }
 }
 
