@@ -104,9 +104,9 @@ TEST(CoatedSphere, PublishedReferenceValues) {
 
 // The last three cases take the small-particle path (y < 0.01).
 TEST(CoatedSphere, LayerOrderAndSignConventionChangeNoBit) {
-    const Layers cases[] = {{5, 1.5, 0.01, 3, 2.0, 0.5},           {10, 1.33, 0, 6, 1.5, 0},
-                            {80, 1.05, 0.002, 79.9, 2.5, 1.8},     {7, 1.6, 4.0, 6.9, 1.1, 0},
-                            {0.005, 1.5, 0.01, 0.003, 2.0, 0.5},   {1e-6, 2.0, 1.0, 0.9e-6, 0.2, 3.0},
+    const Layers cases[] = {{5, 1.5, 0.01, 3, 2.0, 0.5},         {10, 1.33, 0, 6, 1.5, 0},
+                            {80, 1.05, 0.002, 79.9, 2.5, 1.8},   {7, 1.6, 4.0, 6.9, 1.1, 0},
+                            {0.005, 1.5, 0.01, 0.003, 2.0, 0.5}, {1e-6, 2.0, 1.0, 0.9e-6, 0.2, 3.0},
                             {1e-20, 1.33, 0.0, 1e-21, 1.5, 0.02}};
     for (const Layers& l : cases) {
         SCOPED_TRACE(testing::Message() << l);
@@ -160,9 +160,9 @@ TEST(CoatedSphere, ReducesToTheHomogeneousSphere) {
 // Kext - Ksca would be noise, possibly negative, rather than +0.
 TEST(CoatedSphere, LosslessLayersAbsorbNothingUnlessTheResidueIsLarge) {
     const Layers zero[] = {
-        {10, 1.33, 0, 6, 1.5, 0},      {0.3, 1.5, 0, 0.1, 3.0, 0},      {100, 1.33, 0, 60, 1.59, 0},
-        {1000, 1.5, 0, 900, 1.2, 0},   {3, 1.0, 0, 2, 4.0, 0},          {55, 2.4, -0.0, 55, 1.4, 0},
-        {0.0099, 1.33, 0, 0.005, 1.5, 0}, {1e-3, 1.5, 0, 1e-6, 3.0, 0}, {1e-5, 1.0, 0, 5e-6, 1.5, 0},
+        {10, 1.33, 0, 6, 1.5, 0},         {0.3, 1.5, 0, 0.1, 3.0, 0},     {100, 1.33, 0, 60, 1.59, 0},
+        {1000, 1.5, 0, 900, 1.2, 0},      {3, 1.0, 0, 2, 4.0, 0},         {55, 2.4, -0.0, 55, 1.4, 0},
+        {0.0099, 1.33, 0, 0.005, 1.5, 0}, {1e-3, 1.5, 0, 1e-6, 3.0, 0},   {1e-5, 1.0, 0, 5e-6, 1.5, 0},
         {1e-8, 1.7, 2.5, 1e-8, 1.33, 0},  {1e-15, 1.33, 0, 1e-15, 1.5, 0},
     };
     for (const Layers& l : zero) {

@@ -67,8 +67,8 @@ double defaultNan() {
 TEST(IntensityTable, SameBitsAsOneAngleAtATime) {
     // The ends of the range, signed zeros, angles beyond 2 pi, huge and
     // non-finite ones, and a sine whose square is a tie.
-    const std::vector<double> odd = {0.0,  -0.0,  kPi,   -kPi,         kPi / 2,           1e-300, 5e-324, 1e-8,
-                                     3.0,  -2.5,  7.0,   -100.0,       1e10,              -1e22,  1e300,  kInf,
+    const std::vector<double> odd = {0.0,  -0.0,  kPi,    -kPi,  kPi / 2, 1e-300, 5e-324, 1e-8,
+                                     3.0,  -2.5,  7.0,    -100.0, 1e10,   -1e22,  1e300,  kInf,
                                      -kInf, defaultNan(), std::nan("0x5eed"), 0x1.5274ab5542f2dp+0, 2 * kPi, 4.0e6 * kPi};
     // Odd angles scattered over a long grid, so that they share vectors with
     // ordinary ones in every lane position.
@@ -78,10 +78,15 @@ TEST(IntensityTable, SameBitsAsOneAngleAtATime) {
         const char* name;
         std::vector<double> theta;
     } grids[] = {
-        {"one angle", {0.7}},       {"0 and 180 degrees", {0.0, kPi}},         {"odd angles", odd},
-        {"7 angles", evenGrid(7, 0.0, kPi)},         {"9 angles", evenGrid(9, 0.1, 3.0)},
-        {"255 angles", evenGrid(255, -kPi, kPi)},   {"256 angles", evenGrid(256, 0.0, kPi)},
-        {"257 angles", evenGrid(257, kPi, 0.0)},    {"1801 angles", evenGrid(1801, 0.0, kPi)},
+        {"one angle", {0.7}},
+        {"0 and 180 degrees", {0.0, kPi}},
+        {"odd angles", odd},
+        {"7 angles", evenGrid(7, 0.0, kPi)},
+        {"9 angles", evenGrid(9, 0.1, 3.0)},
+        {"255 angles", evenGrid(255, -kPi, kPi)},
+        {"256 angles", evenGrid(256, 0.0, kPi)},
+        {"257 angles", evenGrid(257, kPi, 0.0)},
+        {"1801 angles", evenGrid(1801, 0.0, kPi)},
         {"odd angles among 600", mixed},
     };
     EfficiencyRecord e;
