@@ -1,78 +1,86 @@
-// Runs the engine and the plain reference engine on the same layers and
-// expects the same term count and the same bits in every efficiency,
-// coefficient and log-derivative table entry.
+// The engine's fast paths against their plain counterparts, bit for bit: a
+// computation against the plain reference engine (term count, efficiencies,
+// every coefficient and log-derivative entry), and the many-angle
+// intensities against computeIntensity one angle at a time.
 #ifndef COATEDMIE_TESTS_REFERENCE_AGREEMENT_H
 #define COATEDMIE_TESTS_REFERENCE_AGREEMENT_H
 
-#include <cstring>
-#include <ostream>
+#include <string>
+#include <vector>
 
 #include <coatedmie/engine.h>
 #include <gtest/gtest.h>
 
+#include "engine_test_support.h"
+#include "intensity_paths.h"
 #include "log_derivative.h"
 #include "reference_engine.h"
 
-namespace coatedmie::testing_reference {
-
-struct Layers {
-    double alpha1, index1Re, index1Im, alpha2, index2Re, index2Im;
-};
-
-inline std::ostream& operator<<(std::ostream& os, const Layers& l) {
-    return os << "(" << l.alpha1 << ", " << l.index1Re << " + " << l.index1Im << "i; " << l.alpha2
-              << ", " << l.index2Re << " + " << l.index2Im << "i)";
-}
-
-inline bool sameBits(double u, double v) { return std::memcmp(&u, &v, sizeof u) == 0; }
-
-// Index of the first entry in first..last where the arrays differ, or -1.
-inline int firstDifference(const double* fast, const double* plain, int first, int last) {
-    for (int k = first; k <= last; ++k) {
-        if (!sameBits(fast[k], plain[k])) return k;
-    }
-    return -1;
-}
+namespace coatedmie::test_support {
 
 inline void expectSameAsReference(const Layers& l) {
     EfficiencyRecord fast{-1.0, -1.0, -1.0};
     EfficiencyRecord plain{-1.0, -1.0, -1.0};
-    const int n = computeCoatedSphere(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re,
-                                      l.index2Im, fast);
+    const int n = compute(l, fast);
     const int m = reference::computeCoatedSphere(l.alpha1, l.index1Re, l.index1Im, l.alpha2,
                                                  l.index2Re, l.index2Im, plain);
     ASSERT_EQ(n, m) << l;
-    EXPECT_TRUE(sameBits(fast.Kext, plain.Kext)) << l << ": Kext " << fast.Kext << " vs " << plain.Kext;
-    EXPECT_TRUE(sameBits(fast.Ksca, plain.Ksca)) << l << ": Ksca " << fast.Ksca << " vs " << plain.Ksca;
-    EXPECT_TRUE(sameBits(fast.Kabs, plain.Kabs)) << l << ": Kabs " << fast.Kabs << " vs " << plain.Kabs;
-
+    EXPECT_TRUE(sameBits(fast, plain)) << l << ": Kext " << fast.Kext << " vs " << plain.Kext << ", Ksca "
+                                       << fast.Ksca << " vs " << plain.Ksca << ", Kabs " << fast.Kabs
+                                       << " vs " << plain.Kabs;
     const CoefficientTables& c = coefficientTables();
     const CoefficientTables& rc = reference::coefficientTables();
+    const LogDerivativeTables& d = logDerivativeTables();
+    const LogDerivativeTables& rd = reference::logDerivativeTables();
     const struct {
         const char* name;
         const double* fast;
         const double* plain;
         int last;
     } tables[] = {
-        {"Re a", c.aRe, rc.aRe, n},
-        {"Im a", c.aIm, rc.aIm, n},
-        {"Re b", c.bRe, rc.bRe, n},
-        {"Im b", c.bIm, rc.bIm, n},
-        {"Re Dm2y", logDerivativeTables().Dm2yRe, reference::logDerivativeTables().Dm2yRe, n + 1},
-        {"Im Dm2y", logDerivativeTables().Dm2yIm, reference::logDerivativeTables().Dm2yIm, n + 1},
-        {"Re Dm2x", logDerivativeTables().Dm2xRe, reference::logDerivativeTables().Dm2xRe, n + 1},
-        {"Im Dm2x", logDerivativeTables().Dm2xIm, reference::logDerivativeTables().Dm2xIm, n + 1},
-        {"Re Dm1x", logDerivativeTables().Dm1xRe, reference::logDerivativeTables().Dm1xRe, n + 1},
-        {"Im Dm1x", logDerivativeTables().Dm1xIm, reference::logDerivativeTables().Dm1xIm, n + 1},
-        {"Dy", logDerivativeTables().Dy, reference::logDerivativeTables().Dy, n + 1},
+        {"Re a", c.aRe, rc.aRe, n},           {"Im a", c.aIm, rc.aIm, n},
+        {"Re b", c.bRe, rc.bRe, n},           {"Im b", c.bIm, rc.bIm, n},
+        {"Re Dm2y", d.Dm2yRe, rd.Dm2yRe, n + 1}, {"Im Dm2y", d.Dm2yIm, rd.Dm2yIm, n + 1},
+        {"Re Dm2x", d.Dm2xRe, rd.Dm2xRe, n + 1}, {"Im Dm2x", d.Dm2xIm, rd.Dm2xIm, n + 1},
+        {"Re Dm1x", d.Dm1xRe, rd.Dm1xRe, n + 1}, {"Im Dm1x", d.Dm1xIm, rd.Dm1xIm, n + 1},
+        {"Dy", d.Dy, rd.Dy, n + 1},
     };
     for (const auto& t : tables) {
-        const int k = firstDifference(t.fast, t.plain, 1, t.last);
-        EXPECT_EQ(k, -1) << l << ": " << t.name << " differs first at entry " << k << ": "
-                         << t.fast[k < 0 ? 0 : k] << " vs " << t.plain[k < 0 ? 0 : k];
+        for (int k = 1; k <= t.last; ++k) {
+            ASSERT_TRUE(sameBits(t.fast[k], t.plain[k]))
+                << l << ": " << t.name << " differs first at entry " << k << ": " << t.fast[k] << " vs "
+                << t.plain[k];
+        }
     }
 }
 
-}  // namespace coatedmie::testing_reference
+// computeIntensities as dispatched and on every path this processor runs.
+inline void expectSameAsOneAngleAtATime(int termCount, const std::vector<double>& theta, const std::string& grid) {
+    const int count = static_cast<int>(theta.size());
+    std::vector<double> oneI1(count), oneI2(count);
+    for (int i = 0; i < count; ++i) {
+        IntensityRecord r{0.0, -1.0, -1.0};
+        computeIntensity(termCount, theta[i], r);
+        oneI1[i] = r.I1;
+        oneI2[i] = r.I2;
+    }
+    for (int p = -1; p < static_cast<int>(std::size(kIntensityPaths)); ++p) {
+        if (p >= 0 && !intensityPathSupported(kIntensityPaths[p])) continue;
+        std::vector<double> I1(count, -1.0), I2(count, -1.0);
+        if (p < 0) {
+            computeIntensities(termCount, theta.data(), count, I1.data(), I2.data());
+        } else {
+            computeIntensitiesOn(kIntensityPaths[p], termCount, theta.data(), count, I1.data(), I2.data());
+        }
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(sameBits(I1[i], oneI1[i]) && sameBits(I2[i], oneI2[i]))
+                << (p < 0 ? "dispatched" : intensityPathName(kIntensityPaths[p])) << " path, N = " << termCount
+                << ", " << grid << ", angle " << i << " (theta = " << theta[i] << "): I1 " << I1[i] << " vs "
+                << oneI1[i] << ", I2 " << I2[i] << " vs " << oneI2[i];
+        }
+    }
+}
+
+}  // namespace coatedmie::test_support
 
 #endif  // COATEDMIE_TESTS_REFERENCE_AGREEMENT_H
