@@ -118,16 +118,21 @@ TEST(StartValues, BelowTheLimitTheSeriesIsRightToTheLastBits) {
 struct LayerPair {
     const char* name;
     double shellRe, shellIm, coreRe, coreIm;
+    double slack;  // digits below the general bars that the row may give up
 };
 
 constexpr LayerPair kLayerPairs[] = {
-    {"lossless", 1.33, 0.0, 1.5, 0.0},
-    {"lossless, dense core", 1.5, 0.0, 3.0, 0.0},
-    {"weak absorption", 1.5, 0.01, 1.33, 0.001},
-    {"strong absorption", 2.0, 1.0, 1.6, 0.3},
-    {"metal core", 1.5, 0.0, 0.2, 3.0},
-    {"lossless core, absorbing shell", 1.7, 2.5, 1.33, 0.0},
-    {"vacuum shell", 1.0, 0.0, 1.5, 0.02},
+    {"lossless", 1.33, 0.0, 1.5, 0.0, 0.0},
+    {"lossless, dense core", 1.5, 0.0, 3.0, 0.0, 0.0},
+    {"weak absorption", 1.5, 0.01, 1.33, 0.001, 0.0},
+    {"strong absorption", 2.0, 1.0, 1.6, 0.3, 0.0},
+    {"metal core", 1.5, 0.0, 0.2, 3.0, 0.0},
+    {"lossless core, absorbing shell", 1.7, 2.5, 1.33, 0.0, 0.0},
+    {"vacuum shell", 1.0, 0.0, 1.5, 0.02, 0.0},
+    // |m y| and |m x| above 1 near the limit reach the path's log-derivative
+    // branch; indices of some hundreds cost about two digits throughout.
+    {"high-index shell", 300.0, 200.0, 1.5, 0.0, 2.5},
+    {"high-index core", 1.33, 0.0, 400.0, 300.0, 2.5},
 };
 
 // -log10 of the relative error; 99 when the values are equal.
@@ -181,19 +186,19 @@ void expectAgreement(double y, const LayerPair& l, double fraction, int s, Least
         computeIntensity(n, theta, got);
         const qr::Intensities want = qr::intensities(ref, theta);
         const double d = std::fmin(digits(got.I1, want.I1), digits(got.I2, want.I2));
-        EXPECT_GE(d, 10.0) << "at " << degrees << " degrees";
+        EXPECT_GE(d, 10.0 - l.slack) << "at " << degrees << " degrees";
         least.intensities = std::fmin(least.intensities, d);
     }
     const CoefficientTables& t = coefficientTables();
     const double a1 = digits(t.aRe[1], t.aIm[1], ref.a[0]);
-    EXPECT_GE(a1, 13.0);
+    EXPECT_GE(a1, 13.0 - l.slack);
     // Lossless (a shell of zero thickness absorbs nothing), Re a_n = |a_n|^2
     // lies far below the quadruple sums' resolution of Re a_n; Kext equals
     // Ksca, which the squares give well.
     const bool lossless = l.coreIm == 0 && (l.shellIm == 0 || fraction == 1);
     const qr::Real Kext = lossless ? ref.Ksca : ref.Kext;
     const double KextDigits = digits(e.Kext, Kext);
-    EXPECT_GE(KextDigits, 12.0);
+    EXPECT_GE(KextDigits, 12.0 - l.slack);
     expectPrintsRight("Kext", e.Kext, Kext);
     expectPrintsRight("Ksca", e.Ksca, ref.Ksca);
     expectPrintsRight("Kabs", e.Kabs, lossless ? 0 : ref.Kabs);
@@ -210,7 +215,8 @@ constexpr int kPointsPerDecade = 1;
 // Measured: at least 13 digits of the coefficients and of the intensities
 // down to y = 1e-30; the intensities keep at least 10.4 near y = 0.01, where
 // in the dips of I2 the series truncated after the term count of the run
-// leaves that much. The least digits per size are printed.
+// leaves that much; indices of some hundreds give up about two digits more.
+// The least digits per size are printed.
 TEST(SmallParticlePath, AgreesWithTheQuadReferenceOnTheGrid) {
     std::vector<double> sizes = {std::nextafter(kSmallParticleLimit, 0.0), 0.0099, 0.008, 0.003};
     for (int decade = -3; decade >= -8; --decade) {
