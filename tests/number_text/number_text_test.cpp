@@ -1,6 +1,6 @@
 // The number text: the published examples and markers, then both forms of
-// millions of values against the slow exact oracle, with the fast 18-digit
-// truncation checked against the exact one on every value on the way.
+// millions of values against the slow exact oracle, with the 18 digits the
+// fast truncation gives checked against the oracle's on every value.
 #include "number_text.h"
 #include "number_text_detail.h"
 
@@ -158,10 +158,10 @@ void split(double value, std::uint64_t& significand, int& exponent) {
 
 // Both forms of each value (finite, positive) and of its negation against the
 // oracle, which runs once per magnitude: a negative value prints "-" and the
-// same digits. On the way, the 18 truncated digits of the fast
-// path, and of the exact path where the fast one declines (or everywhere, with
-// alsoExact), against the oracle's. Reports the first few failures; returns
-// how many values the fast path declined.
+// same digits. On the way, the 18 truncated digits of the fast path, and of
+// the exact path where the fast one declines (or everywhere, with alsoExact),
+// against the oracle's. Reports the first few failures; returns how many
+// values the fast path declined.
 int expectMatchesOracle(const std::vector<double>& values, const char* family, bool alsoExact = false) {
     int failures = 0;
     int declined = 0;
@@ -187,7 +187,9 @@ int expectMatchesOracle(const std::vector<double>& values, const char* family, b
         TruncatedDecimal fast{0, 0};
         const bool accepted = truncateFast(significand, exponent, &fast);
         if (accepted) compare(value, "fast truncation", truth, digits(fast));
-        if (!accepted || alsoExact) compare(value, "exact truncation", truth, digits(truncateExact(significand, exponent)));
+        if (!accepted || alsoExact) {
+            compare(value, "exact truncation", truth, digits(truncateExact(significand, exponent)));
+        }
         declined += accepted ? 0 : 1;
     }
     EXPECT_EQ(failures, 0) << family << " (" << values.size() << " values, both signs):" << report.str();

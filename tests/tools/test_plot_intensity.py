@@ -63,9 +63,11 @@ class PlotIntensity(unittest.TestCase):
     def test_title_names_shell_and_core_or_the_homogeneous_sphere(self):
         cases = {
             # the larger size is the shell, whichever line it stands on
-            HEADER.replace("Alpha1=5", "Alpha1=2"): "Coated sphere: shell x = 3, m = 2 + 0.5i; core x = 2, m = 1.5 + 0.01i",
+            HEADER.replace("Alpha1=5", "Alpha1=2"):
+                "Coated sphere: shell x = 3, m = 2 + 0.5i; core x = 2, m = 1.5 + 0.01i",
             # one index for both layers: the outer size counts
-            HEADER.replace("(2.000000, 0.500000)", "(1.500000, 0.010000)"): "Homogeneous sphere: x = 5, m = 1.5 + 0.01i",
+            HEADER.replace("(2.000000, 0.500000)", "(1.500000, 0.010000)"):
+                "Homogeneous sphere: x = 5, m = 1.5 + 0.01i",
             # equal sizes: a shell of zero thickness around a core of the second index
             HEADER.replace("Alpha2=3", "Alpha2=5"): "Homogeneous sphere: x = 5, m = 2 + 0.5i",
         }
