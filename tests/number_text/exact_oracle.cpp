@@ -104,8 +104,7 @@ bool incrementDigits(std::string& digits) {
 }
 
 // The 17-digit string of the rule; exponent is updated on a carry.
-std::string seventeenDigits(double value, int& exponent) {
-    const LeadingDigits leading = leadingDigits(value);
+std::string seventeenDigits(const LeadingDigits& leading, int& exponent) {
     std::string digits = leading.digits.substr(0, 17);
     exponent = leading.exponent;
     if (leading.digits[17] >= '5' && incrementDigits(digits)) {
@@ -202,8 +201,13 @@ Texts texts(double value) {
         return {sign + markerText(value), sign + markerText(value) + "e+000"};
     }
     if (value == 0) return {"0.000000", "0.000000e+000"};
+    return texts(value, leadingDigits(value));
+}
+
+Texts texts(double value, const LeadingDigits& leading) {
+    const std::string sign = std::signbit(value) ? "-" : "";
     int exponent;
-    const std::string digits = seventeenDigits(value, exponent);
+    const std::string digits = seventeenDigits(leading, exponent);
     return {sign + fixedDigits(digits, exponent), sign + exponentDigits(digits, exponent)};
 }
 

@@ -23,6 +23,8 @@ struct Texts {
 };
 // Both forms of one value, for any double.
 Texts texts(double value);
+// The same for a finite nonzero value whose leading digits the caller has.
+Texts texts(double value, const LeadingDigits& leading);
 
 }  // namespace oracle
 

@@ -1,8 +1,8 @@
 // Prints, as exact hexadecimal doubles, what the program computes for the
 // Parameter_in.txt given as the argument: the nine values as read, N, the
-// three efficiencies, and (angle in degrees, I1, I2) for every grid angle,
-// through the program's own reader, grid and engine calls. The Python tests
-// compare the module's doubles with these, bit for bit.
+// three efficiencies, the derived quantities, and (angle in degrees, I1, I2)
+// for every grid angle, through the program's own reader, grid and engine
+// calls. The Python tests compare the module's doubles with these, bit for bit.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -31,7 +31,10 @@ int main(int argc, char** argv) {
     EfficiencyRecord e{0.0, 0.0, 0.0};
     const int termCount =
         computeCoatedSphere(p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im, e);
-    std::printf("N %d\nKext %a\nKsca %a\nKabs %a\n", termCount, e.Kext, e.Ksca, e.Kabs);
+    DerivedQuantityRecord d{0.0, 0.0, 0.0, 0.0};
+    computeDerivedQuantities(termCount, e, d);
+    std::printf("N %d\nKext %a\nKsca %a\nKabs %a\nKback %a\nKpr %a\ng %a\nalbedo %a\n", termCount, e.Kext,
+                e.Ksca, e.Kabs, d.Kback, d.Kpr, d.g, d.albedo);
     const AngleGrid grid = makeAngleGrid(p.angleCount, p.startAngle, p.endAngle);
     for (std::int64_t i = 1; i <= p.angleCount; ++i) {
         double degrees, radians;
