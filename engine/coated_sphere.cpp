@@ -20,6 +20,8 @@ namespace coatedmie {
 
 namespace {
 
+using namespace pair_arithmetic;
+
 CoefficientTables coefficients;
 
 // The denominator of the last successful computation's efficiencies, for the
@@ -56,22 +58,6 @@ ScattererDescription normalise(double alpha1, double index1Re, double index1Im, 
         s.m1Im = std::fabs(s.m1Im);
     }
     return s;
-}
-
-ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
-    return complexProduct(u.re, u.im, w.re, w.im);
-}
-
-ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
-    return complexQuotient(u.re, u.im, w.re, w.im);
-}
-
-// z1*z2 - z3*z4 (crossProductDifference without its unused quotients).
-ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
-                              const ComplexResult& z3, const ComplexResult& z4) {
-    const ComplexResult p = product(z1, z2);
-    const ComplexResult q = product(z3, z4);
-    return {p.re - q.re, p.im - q.im};
 }
 
 // 1/(n/z - D) - n/z from n/z (upwardLogDerivativeStep).

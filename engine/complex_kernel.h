@@ -38,6 +38,28 @@ inline ComplexResult complexProduct(double a, double b, double c, double d) {
     return {a * c - b * d, a * d + b * c};
 }
 
+// The same halves on complex pairs, and z1*z2 - z3*z4 from them
+// (crossProductDifference without its unused quotients). In a namespace of
+// their own, which argument-dependent lookup does not search.
+namespace pair_arithmetic {
+
+inline ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
+    return complexProduct(u.re, u.im, w.re, w.im);
+}
+
+inline ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
+    return complexQuotient(u.re, u.im, w.re, w.im);
+}
+
+inline ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
+                                     const ComplexResult& z3, const ComplexResult& z4) {
+    const ComplexResult p = product(z1, z2);
+    const ComplexResult q = product(z3, z4);
+    return {p.re - q.re, p.im - q.im};
+}
+
+}  // namespace pair_arithmetic
+
 // 1/(n/z - D) - n/z: carries the logarithmic derivative D = D_{n-1}(z) of a
 // Riccati function up to order n.
 void upwardLogDerivativeStep(int n, double zRe, double zIm, double dRe, double dIm,

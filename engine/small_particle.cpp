@@ -26,6 +26,8 @@ namespace coatedmie {
 
 namespace {
 
+using namespace pair_arithmetic;
+
 // y < 0.01 gives at most 4 terms (7.5 * 0.01^0.34 + 2.51 < 4.1).
 constexpr int kMaxOrders = 4;
 // R starts this many orders above the last one needed, from z/(2K + 3); an
@@ -33,22 +35,6 @@ constexpr int kMaxOrders = 4;
 constexpr int kDownwardStartOffset = 10;
 
 ComplexResult subtract(const ComplexResult& u, const ComplexResult& w) { return {u.re - w.re, u.im - w.im}; }
-
-ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
-    return complexProduct(u.re, u.im, w.re, w.im);
-}
-
-ComplexResult quotient(const ComplexResult& u, const ComplexResult& w) {
-    return complexQuotient(u.re, u.im, w.re, w.im);
-}
-
-// z1*z2 - z3*z4
-ComplexResult crossDifference(const ComplexResult& z1, const ComplexResult& z2,
-                              const ComplexResult& z3, const ComplexResult& z4) {
-    const ComplexResult p = product(z1, z2);
-    const ComplexResult q = product(z3, z4);
-    return {p.re - q.re, p.im - q.im};
-}
 
 ComplexResult orderOver(double order, const ComplexResult& z) { return quotient({order, 0.0}, z); }
 
