@@ -86,8 +86,10 @@ void angularTable(benchmark::State& state, AngularCase c, IntensityPath path) {
     const int n = c.scatterer.termCount();
     const std::vector<double> theta = angleGrid(c.angleCount);
     std::vector<double> I1(theta.size()), I2(theta.size());
+    const CoefficientTables& t = coefficientTables();
+    const CoefficientView view{n, t.aRe, t.aIm, t.bRe, t.bIm};
     for (auto _ : state) {
-        computeIntensitiesOn(path, n, theta.data(), c.angleCount, I1.data(), I2.data());
+        computeIntensitiesOn(path, view, theta.data(), c.angleCount, I1.data(), I2.data());
         benchmark::DoNotOptimize(I1.data());
         benchmark::DoNotOptimize(I2.data());
         benchmark::ClobberMemory();

@@ -284,60 +284,48 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 
 bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealValueCount],
                       std::string& problem, int& slot) {
-    // The larger size parameter is the outer surface (on a tie the first
-    // layer's): it makes a whole particle too small; the other is a core.
-    const bool firstIsOuter = !(p.Alpha1 < p.Alpha2);
-    const int outerSlot = firstIsOuter ? 0 : 3;
-    const int coreSlot = firstIsOuter ? 3 : 0;
-    if ((firstIsOuter ? p.Alpha1 : p.Alpha2) < kMinSizeParameter) {
-        slot = outerSlot;
-        problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
-                  "; the intensities of a particle that small are beyond double precision";
-        return false;
+    const InputCheck check = checkLayers(p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im);
+    slot = check.value;
+    switch (check.problem) {
+        case InputProblem::outerSizeTooSmall:
+            problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
+                      "; the intensities of a particle that small are beyond double precision";
+            return false;
+        case InputProblem::coreSizeTooSmall: {
+            const bool firstIsOuter = slot == 3;
+            problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
+                      "; a core that small changes no digit of the results: for the sphere without it give " +
+                      (firstIsOuter ? "layer 2" : "layer 1") + " the size parameter and index of " +
+                      (firstIsOuter ? "layer 1" : "layer 2");
+            return false;
+        }
+        case InputProblem::indexTooSmall:
+            problem = "|index" + std::to_string(slot / 3 + 1) + "| must be at least 1e-4, found " + shown[slot] +
+                      " and " + shown[slot + 1] +
+                      "; give the refractive index of the layer relative to the surrounding medium";
+            return false;
+        default:
+            // Finite and positive values are the reader's own checks; capacity
+            // and the continued fraction come later in the run.
+            return true;
     }
-    if ((firstIsOuter ? p.Alpha2 : p.Alpha1) < kMinSizeParameter) {
-        slot = coreSlot;
-        problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
-                  "; a core that small changes no digit of the results: for the sphere without it give " +
-                  (firstIsOuter ? "layer 2" : "layer 1") + " the size parameter and index of " +
-                  (firstIsOuter ? "layer 1" : "layer 2");
-        return false;
-    }
-    const double moduli[2] = {std::hypot(p.index1Re, p.index1Im), std::hypot(p.index2Re, p.index2Im)};
-    for (int layer = 0; layer < 2; ++layer) {
-        if (moduli[layer] >= kMinIndexModulus) continue;
-        slot = layer == 0 ? 1 : 4;  // the real part, which opens the index
-        problem = "|index" + std::to_string(layer + 1) + "| must be at least 1e-4, found " + shown[slot] +
-                  " and " + shown[slot + 1] +
-                  "; give the refractive index of the layer relative to the surrounding medium";
-        return false;
-    }
-    return true;
 }
 
 bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
                                   std::string& problem) {
-    // The tables start from a continued fraction at z = index * size
-    // parameter, which converges only once its terms outgrow |z|: about |z|
-    // passes of some 30 ns for a lossless layer. The shell's index meets the
-    // outer size parameter (its own) and the core's the core's, so the
-    // largest arguments are |index1| * Alpha1 and |index2| * Alpha2.
-    const double products[2] = {std::hypot(parameters.index1Re, parameters.index1Im) * parameters.Alpha1,
-                                std::hypot(parameters.index2Re, parameters.index2Im) * parameters.Alpha2};
-    for (int layer = 0; layer < 2; ++layer) {
-        if (products[layer] <= kMaxIndexTimesSize) continue;
-        char value[32];
-        std::snprintf(value, sizeof value, "%.3g", products[layer]);
-        // Just above the limit, three digits would print the limit itself.
-        if (std::strtod(value, nullptr) <= kMaxIndexTimesSize) {
-            std::snprintf(value, sizeof value, "%.17g", products[layer]);
-        }
-        const char* const name = layer == 0 ? "index1| * Alpha1" : "index2| * Alpha2";
-        problem = std::string(fileName) + ": |" + name + " is " + value +
-                  ", above the limit of 1e7 that keeps a run under a few seconds";
-        return false;
+    const InputCheck check = checkLayers(parameters.Alpha1, parameters.index1Re, parameters.index1Im,
+                                         parameters.Alpha2, parameters.index2Re, parameters.index2Im);
+    if (check.problem != InputProblem::indexTimesSizeTooLarge) return true;
+    char value[32];
+    std::snprintf(value, sizeof value, "%.3g", check.measured);
+    // Just above the limit, three digits would print the limit itself.
+    if (std::strtod(value, nullptr) <= kMaxIndexTimesSize) {
+        std::snprintf(value, sizeof value, "%.17g", check.measured);
     }
-    return true;
+    const char* const name = check.value == 1 ? "index1| * Alpha1" : "index2| * Alpha2";
+    problem = std::string(fileName) + ": |" + name + " is " + value +
+              ", above the limit of 1e7 that keeps a run under a few seconds";
+    return false;
 }
 
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem) {

@@ -30,6 +30,8 @@
 #include <cstddef>
 #include <string>
 
+#include <coatedmie/engine.h>
+
 namespace coatedmie {
 
 inline constexpr char kParameterFileName[] = "Parameter_in.txt";
@@ -57,40 +59,22 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 // be opened or read ("cannot open Parameter_in.txt: No such file or directory").
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem);
 
-// Smallest size parameter a run accepts. The results are right to every
-// printed digit down to here and somewhat below (checked to 1e-40), but the
-// intensities of a whole particle fall like its size parameter to the sixth
-// power, towards the end of the double range; and a core this much smaller
-// than any shell changes no digit of the results.
-inline constexpr double kMinSizeParameter = 1e-30;
-
-// Smallest |refractive index| a run accepts. Far below any material: a shell
-// index near 1e-6 already turns the series of a sphere from size parameter
-// 0.01 up into not-a-number.
-inline constexpr double kMinIndexModulus = 1e-4;
-
 // The six real values of the layers, in file order: Alpha1, index1 real and
 // imaginary part, Alpha2, index2 real and imaginary part.
 inline constexpr int kRealValueCount = 6;
 
-// Refuses sizes and indices too small for double precision: a size
-// parameter below kMinSizeParameter (the larger one makes the whole particle
-// too small, the smaller one is a core) or an index below kMinIndexModulus in
-// modulus. The values are finite and the sizes greater than 0. shown[] holds
+// Refuses sizes and indices too small for double precision (checkLayers'
+// outerSizeTooSmall, coreSizeTooSmall and indexTooSmall), in the program's
+// words. The values are finite and the sizes greater than 0. shown[] holds
 // the six values as the message should show them. On refusal sets problem to
 // the message and slot to the value it names (0..5, as above); returns true
 // when the run may go ahead.
 bool checkSmallValues(const RunParameters& parameters, const std::string (&shown)[kRealValueCount],
                       std::string& problem, int& slot);
 
-// Largest |refractive index| * size parameter of a layer that a run accepts.
-// Lossless layers need about that many continued-fraction passes (0.7 s at
-// 1e7 on a current machine, hours at 1e11); absorption shortens it.
-inline constexpr double kMaxIndexTimesSize = 1e7;
-
 // Refuses inputs for which the continued fraction that starts the
-// log-derivative tables would need an unreasonable number of passes:
-// |index1| * Alpha1 or |index2| * Alpha2 above kMaxIndexTimesSize.
+// log-derivative tables would need an unreasonable number of passes
+// (checkLayers' indexTimesSizeTooLarge), in the program's words.
 // Returns true when the run may go ahead. Checked after the capacity stop,
 // which takes precedence for outer size parameters beyond the tables.
 bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,

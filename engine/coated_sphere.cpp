@@ -15,6 +15,7 @@
 #include "log_derivative.h"
 #include "small_particle.h"
 #include "start_values.h"
+#include "tables.h"
 
 namespace coatedmie {
 
@@ -22,43 +23,8 @@ namespace {
 
 using namespace pair_arithmetic;
 
-CoefficientTables coefficients;
-
-// The denominator of the last successful computation's efficiencies, for the
-// quantities derived from its coefficients afterwards.
-double lastNormSquare = 0.0;
-
 // Relative absorption below this is rounding residue of Kext - Ksca.
 constexpr double kAbsorptionCutoff = 1e-10;
-
-// The scatterer with the outer layer first and both imaginary parts in one
-// sign convention.
-struct ScattererDescription {
-    double y;  // outer size parameter
-    double x;  // core size parameter
-    double m2Re, m2Im;  // shell index
-    double m1Re, m1Im;  // core index
-    int signConvention;  // +1 or -1, the sign of both imaginary parts
-};
-
-ScattererDescription normalise(double alpha1, double index1Re, double index1Im, double alpha2,
-                               double index2Re, double index2Im) {
-    if (alpha1 < alpha2) {
-        std::swap(alpha1, alpha2);
-        std::swap(index1Re, index2Re);
-        std::swap(index1Im, index2Im);
-    }
-    ScattererDescription s{alpha1, alpha2, index1Re, index1Im, index2Re, index2Im, +1};
-    if (s.m2Im < 0.0 || s.m1Im < 0.0) {
-        s.m2Im = -std::fabs(s.m2Im);
-        s.m1Im = -std::fabs(s.m1Im);
-        s.signConvention = -1;
-    } else {
-        s.m2Im = std::fabs(s.m2Im);
-        s.m1Im = std::fabs(s.m1Im);
-    }
-    return s;
-}
 
 // 1/(n/z - D) - n/z from n/z (upwardLogDerivativeStep).
 ComplexResult upwardStep(const ComplexResult& orderOverZ, const ComplexResult& d) {
@@ -82,67 +48,41 @@ ComplexResult seriesCoefficient(const ComplexResult& psiOverXi, const ComplexRes
     return product(psiOverXi, quotient(numerator, denominator));
 }
 
-// The efficiency sums over the stored coefficients, then Kext, Ksca and
-// Kabs.
-int finishEfficiencies(const ScattererDescription& s, double ySquare, int termCount,
-                       EfficiencyRecord& efficiencies) {
-    double sumExt = 0.0;
-    double sumSca = 0.0;
-    // The sums in a loop of their own, from the stored coefficients in the
-    // order of the orders: pow calls inside the per-order loop would force it
-    // to save and restore its many live values around every call.
-    const CoefficientTables& c = coefficients;
-    for (int n = 1; n <= termCount; ++n) {
-        const double f = 2.0 * n + 1.0;
-        sumExt = (c.aRe[n] + c.bRe[n]) * f + sumExt;
-        const double squares = ((std::pow(c.aRe[n], 2.0) + std::pow(c.aIm[n], 2.0)) +
-                                std::pow(c.bRe[n], 2.0)) +
-                               std::pow(c.bIm[n], 2.0);
-        sumSca = squares * f + sumSca;
-    }
-
-    // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
-    // the core's cross-section.
-    const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
-    const double normSquare = vacuumShell ? std::pow(s.x, 2.0) : ySquare;
-    efficiencies.Kext = (sumExt + sumExt) / normSquare;
-    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
-    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
-    // The negated test also clears a ratio that is not a number (0/0).
-    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
-        efficiencies.Kabs = 0.0;
-    }
-    lastNormSquare = normSquare;
-    return termCount;
-}
-
 }  // namespace
 
-double normSquareOfLastComputation() { return lastNormSquare; }
+Scatterer normalise(double alpha1, double index1Re, double index1Im, double alpha2,
+                    double index2Re, double index2Im) {
+    if (alpha1 < alpha2) {
+        std::swap(alpha1, alpha2);
+        std::swap(index1Re, index2Re);
+        std::swap(index1Im, index2Im);
+    }
+    Scatterer s{alpha1, alpha2, index1Re, index1Im, index2Re, index2Im, +1};
+    if (s.m2Im < 0.0 || s.m1Im < 0.0) {
+        s.m2Im = -std::fabs(s.m2Im);
+        s.m1Im = -std::fabs(s.m1Im);
+        s.signConvention = -1;
+    } else {
+        s.m2Im = std::fabs(s.m2Im);
+        s.m1Im = std::fabs(s.m1Im);
+    }
+    return s;
+}
 
-int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
-                        double index2Re, double index2Im, EfficiencyRecord& efficiencies) {
-    const ScattererDescription s =
-        normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
+bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& D,
+                   const CoefficientArrays& coefficients) {
     const double y = s.y;
     const double x = s.x;
-    const int termCount = termCountFor(y);
-    if (termCount == 0) {
-        return 0;
-    }
-
     const double ySquare = std::pow(y, 2.0);
     const ComplexResult m2y{s.m2Re * y, s.m2Im * y};
     const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
     const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
-    if (!fillLogDerivativeTables(termCount, m2y.re, m2y.im, m2x.re, m2x.im, m1x.re, m1x.im, y)) {
-        return 0;
+    if (!fillLogDerivativeTables(termCount, m2y.re, m2y.im, m2x.re, m2x.im, m1x.re, m1x.im, y, D)) {
+        return false;
     }
-    const LogDerivativeTables& D = logDerivativeTables();
     if (y < kSmallParticleLimit) {
-        smallParticleCoefficients({y, x, s.m2Re, s.m2Im, s.m1Re, s.m1Im, s.signConvention}, termCount,
-                                  D, coefficients);
-        return finishEfficiencies(s, ySquare, termCount, efficiencies);
+        smallParticleCoefficients(s, termCount, D, coefficients);
+        return true;
     }
 
     const ComplexResult one{1.0, 0.0};
@@ -206,9 +146,36 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
         coefficients.bIm[n] = b.im;
     }
 
-    return finishEfficiencies(s, ySquare, termCount, efficiencies);
+    return true;
 }
 
-const CoefficientTables& coefficientTables() { return coefficients; }
+double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
+                           EfficiencyRecord& efficiencies) {
+    // The sums in a loop of their own, from the stored coefficients in the
+    // order of the orders.
+    double sumExt = 0.0;
+    double sumSca = 0.0;
+    for (int n = 1; n <= c.termCount; ++n) {
+        const double f = 2.0 * n + 1.0;
+        sumExt = (c.aRe[n] + c.bRe[n]) * f + sumExt;
+        const double squares = ((std::pow(c.aRe[n], 2.0) + std::pow(c.aIm[n], 2.0)) +
+                                std::pow(c.bRe[n], 2.0)) +
+                               std::pow(c.bIm[n], 2.0);
+        sumSca = squares * f + sumSca;
+    }
+
+    // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
+    // the core's cross-section.
+    const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
+    const double normSquare = vacuumShell ? std::pow(s.x, 2.0) : std::pow(s.y, 2.0);
+    efficiencies.Kext = (sumExt + sumExt) / normSquare;
+    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
+    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
+    // The negated test also clears a ratio that is not a number (0/0).
+    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
+        efficiencies.Kabs = 0.0;
+    }
+    return normSquare;
+}
 
 }  // namespace coatedmie

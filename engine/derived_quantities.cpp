@@ -18,14 +18,14 @@
 
 #include <coatedmie/engine.h>
 
+#include "tables.h"
+
 namespace coatedmie {
 
-void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencies,
-                              DerivedQuantityRecord& derived) {
-    const CoefficientTables& c = coefficientTables();
-    // Like computeIntensity: order 1 always, never past the tables.
-    int lastOrder = termCount < kMaxTermCount ? termCount : kMaxTermCount;
-    if (lastOrder < 1) lastOrder = 1;
+void computeDerivedQuantities(const CoefficientView& c, double normSquare,
+                              const EfficiencyRecord& efficiencies, DerivedQuantityRecord& derived) {
+    // Like the intensities: order 1 always.
+    const int lastOrder = c.termCount < 1 ? 1 : c.termCount;
 
     double backRe = 0.0;  // sum (2n+1)(-1)^n (a_n - b_n)
     double backIm = 0.0;
@@ -48,7 +48,6 @@ void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencie
         }
     }
 
-    const double normSquare = normSquareOfLastComputation();
     const double gKsca = 4.0 * (neighbourSum + crossSum) / normSquare;
     derived.Kback = (backRe * backRe + backIm * backIm) / normSquare;
     derived.Kpr = efficiencies.Kext - gKsca;

@@ -5,6 +5,8 @@
 #ifndef COATEDMIE_INTENSITY_PATHS_H
 #define COATEDMIE_INTENSITY_PATHS_H
 
+#include <coatedmie/engine.h>
+
 namespace coatedmie {
 
 enum class IntensityPath {
@@ -25,8 +27,8 @@ bool intensityPathSupported(IntensityPath path);
 IntensityPath selectedIntensityPath();
 
 // computeIntensities on the given path, which must be supported.
-void computeIntensitiesOn(IntensityPath path, int termCount, const double* theta, int count,
-                          double* I1, double* I2);
+void computeIntensitiesOn(IntensityPath path, const CoefficientView& c, const double* theta,
+                          int count, double* I1, double* I2);
 
 }  // namespace coatedmie
 

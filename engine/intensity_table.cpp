@@ -13,6 +13,7 @@
 #include <coatedmie/engine.h>
 
 #include "intensity_paths.h"
+#include "tables.h"
 
 namespace coatedmie {
 
@@ -51,7 +52,7 @@ struct Block {
 // with pi_{n-1} in piPrev and pi_{n-2}, pi'_{n-2} in piPrev2, piPrimePrev2,
 // which receive pi_n and pi'_n.
 template <typename V>
-[[gnu::always_inline]] inline void addOrder(const CoefficientTables& c, int n, int vectors,
+[[gnu::always_inline]] inline void addOrder(const CoefficientView& c, int n, int vectors,
                                             const V* mu, const V* sinSquare, const V* piPrev,
                                             V* piPrev2, V* piPrimePrev2, V* s1Re, V* s1Im,
                                             V* s2Re, V* s2Im) {
@@ -78,7 +79,7 @@ template <typename V>
 
 // One block of count <= kAngleBlock angles.
 template <typename V>
-[[gnu::always_inline]] inline void evaluateBlock(const CoefficientTables& c, int lastOrder,
+[[gnu::always_inline]] inline void evaluateBlock(const CoefficientView& c, int lastOrder,
                                                  const double* theta, int count, double* I1,
                                                  double* I2) {
     using B = Block<V>;
@@ -135,18 +136,18 @@ template <typename V>
 }
 
 template <typename V>
-[[gnu::always_inline]] inline void evaluateAngles(int termCount, const double* theta, int count,
-                                                  double* I1, double* I2) {
-    const CoefficientTables& c = coefficientTables();
-    const int lastOrder = termCount < kMaxTermCount ? termCount : kMaxTermCount;
+[[gnu::always_inline]] inline void evaluateAngles(const CoefficientView& c, const double* theta,
+                                                  int count, double* I1, double* I2) {
+    const int lastOrder = c.termCount;
     for (int first = 0; first < count; first += kAngleBlock) {
         const int blockCount = count - first < kAngleBlock ? count - first : kAngleBlock;
         evaluateBlock<V>(c, lastOrder, theta + first, blockCount, I1 + first, I2 + first);
     }
 }
 
-void evaluatePortable(int termCount, const double* theta, int count, double* I1, double* I2) {
-    evaluateAngles<Lanes2>(termCount, theta, count, I1, I2);
+void evaluatePortable(const CoefficientView& c, const double* theta, int count, double* I1,
+                      double* I2) {
+    evaluateAngles<Lanes2>(c, theta, count, I1, I2);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -154,18 +155,19 @@ void evaluatePortable(int termCount, const double* theta, int count, double* I1,
 
 // Only the instruction sets named here: no FMA, whose fused rounding would
 // change the results.
-__attribute__((target("avx2"))) void evaluateAvx2(int termCount, const double* theta, int count,
-                                                  double* I1, double* I2) {
-    evaluateAngles<Lanes4>(termCount, theta, count, I1, I2);
+__attribute__((target("avx2"))) void evaluateAvx2(const CoefficientView& c, const double* theta,
+                                                  int count, double* I1, double* I2) {
+    evaluateAngles<Lanes4>(c, theta, count, I1, I2);
 }
 
-__attribute__((target("avx512f"))) void evaluateAvx512(int termCount, const double* theta,
-                                                       int count, double* I1, double* I2) {
-    evaluateAngles<Lanes8>(termCount, theta, count, I1, I2);
+__attribute__((target("avx512f"))) void evaluateAvx512(const CoefficientView& c,
+                                                       const double* theta, int count, double* I1,
+                                                       double* I2) {
+    evaluateAngles<Lanes8>(c, theta, count, I1, I2);
 }
 #endif
 
-using Evaluation = void (*)(int, const double*, int, double*, double*);
+using Evaluation = void (*)(const CoefficientView&, const double*, int, double*, double*);
 
 Evaluation evaluationFor(IntensityPath path) {
     switch (path) {
@@ -223,14 +225,15 @@ IntensityPath selectedIntensityPath() {
     return selected;
 }
 
-void computeIntensitiesOn(IntensityPath path, int termCount, const double* theta, int count,
-                          double* I1, double* I2) {
-    evaluationFor(path)(termCount, theta, count, I1, I2);
+void computeIntensitiesOn(IntensityPath path, const CoefficientView& c, const double* theta,
+                          int count, double* I1, double* I2) {
+    evaluationFor(path)(c, theta, count, I1, I2);
 }
 
-void computeIntensities(int termCount, const double* theta, int count, double* I1, double* I2) {
+void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1,
+                        double* I2) {
     static const Evaluation evaluate = evaluationFor(selectedIntensityPath());
-    evaluate(termCount, theta, count, I1, I2);
+    evaluate(c, theta, count, I1, I2);
 }
 
 }  // namespace coatedmie

@@ -6,8 +6,6 @@ namespace coatedmie {
 
 namespace {
 
-LogDerivativeTables tables;
-
 // One downward step D_{k-1} = k/z - 1/(k/z + D_k) of a complex table, from
 // k/z.
 ComplexResult downwardStep(const ComplexResult& orderOverZ, const ComplexResult& d) {
@@ -19,10 +17,9 @@ ComplexResult downwardStep(const ComplexResult& orderOverZ, const ComplexResult&
 // The four recurrences run side by side in one loop: each step waits on the
 // step before it through a division, and four independent chains keep the
 // divider busy where one alone would leave it idle most of the time.
-void fillTables(int termCount, const ComplexResult& m2y, const ComplexResult& m2x,
+void fillTables(const LogDerivativeTables& t, int termCount, const ComplexResult& m2y, const ComplexResult& m2x,
                 const ComplexResult& m1x, double y, const ComplexResult& startM2y,
                 const ComplexResult& startM2x, const ComplexResult& startM1x, double startY) {
-    LogDerivativeTables& t = tables;
     const int top = termCount + 1;
     t.Dm2yRe[top] = startM2y.re;
     t.Dm2yIm[top] = startM2y.im;
@@ -141,7 +138,8 @@ int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result, int
 }
 
 bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
-                             double m2xIm, double m1xRe, double m1xIm, double y) {
+                             double m2xIm, double m1xRe, double m1xIm, double y,
+                             const LogDerivativeTables& tables) {
     // The four continued fractions run side by side, each pass of each one
     // waiting only on its own previous pass; each stops at its own last term.
     // All four end before any table is touched, so that one stopped by the
@@ -165,11 +163,9 @@ bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m
     if (running > 0) {
         return false;
     }
-    fillTables(termCount, {m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y, starts[0], starts[1],
+    fillTables(tables, termCount, {m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y, starts[0], starts[1],
                starts[2], starts[3].re);
     return true;
 }
-
-const LogDerivativeTables& logDerivativeTables() { return tables; }
 
 }  // namespace coatedmie

@@ -9,19 +9,9 @@
 #include <coatedmie/engine.h>
 
 #include "complex_kernel.h"
+#include "tables.h"
 
 namespace coatedmie {
-
-// Entry k holds order k - 1, for 1 <= k <= N + 1; entry 0 is never used.
-struct LogDerivativeTables {
-    double Dm2yRe[kTableCapacity];  // argument m2*y: shell index, outer size
-    double Dm2yIm[kTableCapacity];
-    double Dm2xRe[kTableCapacity];  // m2*x: shell index, core size
-    double Dm2xIm[kTableCapacity];
-    double Dm1xRe[kTableCapacity];  // m1*x: core index, core size
-    double Dm1xIm[kTableCapacity];
-    double Dy[kTableCapacity];      // real argument y
-};
 
 // The continued fraction ends once the computed modulus of a convergent ratio
 // is exactly 1; this tolerance only says "below any rounding step".
@@ -43,11 +33,10 @@ int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result,
 
 // Fills entries 1..N + 1 of the four tables from the arguments m2*y, m2*x,
 // m1*x and y. Returns false and writes nothing when a continued fraction hits
-// kLentzPassLimit. Needs 0 <= termCount <= kMaxTermCount.
+// kLentzPassLimit. Needs 0 <= termCount and tables of termCount + 2 entries.
 bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
-                             double m2xIm, double m1xRe, double m1xIm, double y);
-
-const LogDerivativeTables& logDerivativeTables();
+                             double m2xIm, double m1xRe, double m1xIm, double y,
+                             const LogDerivativeTables& tables);
 
 }  // namespace coatedmie
 

@@ -100,8 +100,9 @@ double losslessRealPart(double re, double im) {
 
 }  // namespace
 
-void smallParticleCoefficients(const LayeredSphere& sphere, int termCount,
-                               const LogDerivativeTables& tables, CoefficientTables& coefficients) {
+void smallParticleCoefficients(const Scatterer& sphere, int termCount,
+                               const LogDerivativeTables& tables,
+                               const CoefficientArrays& coefficients) {
     const int s = sphere.signConvention;
     const double y = sphere.y;
     const double x = sphere.x;

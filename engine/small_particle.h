@@ -6,25 +6,17 @@
 
 #include <coatedmie/engine.h>
 
-#include "log_derivative.h"
+#include "tables.h"
 
 namespace coatedmie {
-
-// The normalised scatterer: y the outer size parameter with the shell index
-// m2, x <= y the core with m1, both imaginary parts zero or of the sign s.
-struct LayeredSphere {
-    double y, x;
-    double m2Re, m2Im;
-    double m1Re, m1Im;
-    int signConvention;
-};
 
 // Writes a_n and b_n, n = 1..termCount, into the coefficient tables. Needs
 // y < kSmallParticleLimit (so termCount <= 4) and the log-derivative tables
 // filled for this sphere; it reads them only where an argument m y or m x
 // exceeds 1 in modulus.
-void smallParticleCoefficients(const LayeredSphere& sphere, int termCount,
-                               const LogDerivativeTables& tables, CoefficientTables& coefficients);
+void smallParticleCoefficients(const Scatterer& sphere, int termCount,
+                               const LogDerivativeTables& tables,
+                               const CoefficientArrays& coefficients);
 
 }  // namespace coatedmie
 

@@ -168,12 +168,12 @@ TEST(ParameterText, IndexTimesSizeOfEachLayerIsLimited) {
         RunParameters parameters;
         const char* message;  // empty: accepted
     } cases[] = {
-        // |3 + 4i| * 2e6 is exactly 1e7, the largest accepted.
-        {{2e6, 3, 4, 1, 2.0, 0.5, 3, 0, 180}, ""},
-        {{2000000.0000000002, 3, 4, 1, 2.0, 0.5, 3, 0, 180},
+        // |120 + 160i| * 5e4 is exactly 1e7, the largest accepted.
+        {{5e4, 120, 160, 1, 2.0, 0.5, 3, 0, 180}, ""},
+        {{50000.00000000001, 120, 160, 1, 2.0, 0.5, 3, 0, 180},
          "Parameter_in.txt: |index1| * Alpha1 is 10000000.000000002, above the limit of 1e7 that keeps a run under a few seconds"},
-        {{1e5, 101, 0, 3, 2.0, 0.5, 3, 0, 180},
-         "Parameter_in.txt: |index1| * Alpha1 is 1.01e+07, above the limit of 1e7 that keeps a run under a few seconds"},
+        {{9e4, 1000, 0, 3, 2.0, 0.5, 3, 0, 180},
+         "Parameter_in.txt: |index1| * Alpha1 is 9e+07, above the limit of 1e7 that keeps a run under a few seconds"},
         // A core's index meets only the core's own size parameter.
         {{1e4, 1.5, 0.01, 2e3, 3e3, -4e3, 3, 0, 180}, ""},
         {{1e4, 1.5, 0.01, 2.1e3, 3e3, 4e3, 3, 0, 180},

@@ -194,7 +194,18 @@ TEST(CoatedSphere, RefusedComputationsWriteNothing) {
     EfficiencyRecord e;
     ASSERT_EQ(computeCoatedSphere(4, 1.5, 0.01, 2, 1.33, 0, e), 18);
     const auto coefficients = std::make_unique<CoefficientTables>(coefficientTables());
-    const auto logDerivatives = std::make_unique<LogDerivativeTables>(logDerivativeTables());
+    const LogDerivativeTables t = logDerivativeTables();
+    double* const arrays[] = {t.Dm2yRe, t.Dm2yIm, t.Dm2xRe, t.Dm2xIm, t.Dm1xRe, t.Dm1xIm, t.Dy};
+    std::vector<double> logDerivatives;
+    for (const double* a : arrays) logDerivatives.insert(logDerivatives.end(), a, a + kTableCapacity);
+    auto unchanged = [&] {
+        for (int k = 0; k < 7; ++k) {
+            if (std::memcmp(&logDerivatives[k * kTableCapacity], arrays[k], sizeof(double) * kTableCapacity) != 0) {
+                return false;
+            }
+        }
+        return true;
+    };
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
     const Layers refused[] = {
         {99622, 1.33, 0, 50000, 1.5, 0.01}, {1e300, 1.5, 0, 1, 1.33, 0},    {inf, 1.5, 0, 3, 1.33, 0},
@@ -206,7 +217,7 @@ TEST(CoatedSphere, RefusedComputationsWriteNothing) {
         EXPECT_EQ(r.termCount, 0) << l;
         EXPECT_TRUE(sameBits(r.e, {-1.0, -1.0, -1.0})) << l;
         EXPECT_EQ(std::memcmp(coefficients.get(), r.c.get(), sizeof(CoefficientTables)), 0) << l;
-        EXPECT_EQ(std::memcmp(logDerivatives.get(), &logDerivativeTables(), sizeof(LogDerivativeTables)), 0) << l;
+        EXPECT_TRUE(unchanged()) << l;
     }
     const Outcome largest = run({50000, 1.5, 0.01, 99621, 1.33, 0});
     EXPECT_EQ(largest.termCount, kMaxTermCount);

@@ -54,7 +54,7 @@ TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
     const int n = 12;
     const Complex m2y(1.5, 0.01), m2x(0.9, 0.3), m1x(2.2, 0.0);
     ASSERT_TRUE(fillLogDerivativeTables(n, m2y.real(), m2y.imag(), m2x.real(), m2x.imag(),
-                                        m1x.real(), m1x.imag(), 1.5));
+                                        m1x.real(), m1x.imag(), 1.5, logDerivativeTables()));
     const LogDerivativeTables& t = logDerivativeTables();
     const struct {
         Complex z;
@@ -80,17 +80,17 @@ TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
 }
 
 TEST(LogDerivativeTables, ZeroArgumentGivesNaNAndHigherEntriesStay) {
-    ASSERT_TRUE(fillLogDerivativeTables(20, 9.0, 0.5, 4.0, 0.2, 5.0, 1.0, 6.0));
+    ASSERT_TRUE(fillLogDerivativeTables(20, 9.0, 0.5, 4.0, 0.2, 5.0, 1.0, 6.0, logDerivativeTables()));
     const LogDerivativeTables& t = logDerivativeTables();
     const std::vector<double> above(t.Dm2yRe + 8, t.Dm2yRe + 22), dyAbove(t.Dy + 8, t.Dy + 22);
-    ASSERT_TRUE(fillLogDerivativeTables(6, 1.5, 0.1, 0.0, 0.0, 0.0, 0.0, 1.0));  // no core
+    ASSERT_TRUE(fillLogDerivativeTables(6, 1.5, 0.1, 0.0, 0.0, 0.0, 0.0, 1.0, logDerivativeTables()));  // no core
     for (int k = 1; k <= 7; ++k) {
         EXPECT_TRUE(std::isnan(t.Dm2xRe[k]) && std::isnan(t.Dm1xIm[k])) << k;
         EXPECT_FALSE(std::isnan(t.Dm2yRe[k]) || std::isnan(t.Dy[k])) << k;
     }
     EXPECT_EQ(std::vector<double>(t.Dm2yRe + 8, t.Dm2yRe + 22), above);
     EXPECT_EQ(std::vector<double>(t.Dy + 8, t.Dy + 22), dyAbove);
-    ASSERT_TRUE(fillLogDerivativeTables(2, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0));  // y = 0
+    ASSERT_TRUE(fillLogDerivativeTables(2, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, logDerivativeTables()));  // y = 0
     for (int k = 1; k <= 3; ++k) EXPECT_TRUE(std::isnan(t.Dm2yIm[k]) && std::isnan(t.Dy[k])) << k;
 }
 

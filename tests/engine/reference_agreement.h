@@ -70,7 +70,10 @@ inline void expectSameAsOneAngleAtATime(int termCount, const std::vector<double>
         if (p < 0) {
             computeIntensities(termCount, theta.data(), count, I1.data(), I2.data());
         } else {
-            computeIntensitiesOn(kIntensityPaths[p], termCount, theta.data(), count, I1.data(), I2.data());
+            const CoefficientTables& c = coefficientTables();
+            const CoefficientView view{termCount < kMaxTermCount ? termCount : kMaxTermCount, c.aRe, c.aIm, c.bRe,
+                                       c.bIm};
+            computeIntensitiesOn(kIntensityPaths[p], view, theta.data(), count, I1.data(), I2.data());
         }
         for (int i = 0; i < count; ++i) {
             ASSERT_TRUE(sameBits(I1[i], oneI1[i]) && sameBits(I2[i], oneI2[i]))

@@ -11,7 +11,14 @@ namespace coatedmie::reference {
 
 namespace {
 
-LogDerivativeTables logDerivatives;
+struct LogDerivativeArrays {
+    double Dm2yRe[kTableCapacity], Dm2yIm[kTableCapacity], Dm2xRe[kTableCapacity], Dm2xIm[kTableCapacity];
+    double Dm1xRe[kTableCapacity], Dm1xIm[kTableCapacity], Dy[kTableCapacity];
+} logDerivativeArrays;
+const LogDerivativeTables logDerivatives{logDerivativeArrays.Dm2yRe, logDerivativeArrays.Dm2yIm,
+                                         logDerivativeArrays.Dm2xRe, logDerivativeArrays.Dm2xIm,
+                                         logDerivativeArrays.Dm1xRe, logDerivativeArrays.Dm1xIm,
+                                         logDerivativeArrays.Dy};
 CoefficientTables coefficients;
 
 constexpr double kAbsorptionCutoff = 1e-10;
@@ -107,7 +114,7 @@ bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m
         plainLentzLogDerivative(y, 0.0, termCount, startY) == 0) {
         return false;
     }
-    LogDerivativeTables& t = logDerivatives;
+    const LogDerivativeTables& t = logDerivatives;
     fillComplexTable(m2yRe, m2yIm, termCount, startM2y, t.Dm2yRe, t.Dm2yIm);
     fillComplexTable(m2xRe, m2xIm, termCount, startM2x, t.Dm2xRe, t.Dm2xIm);
     fillComplexTable(m1xRe, m1xIm, termCount, startM1x, t.Dm1xRe, t.Dm1xIm);
@@ -188,7 +195,7 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
     const bool smallParticle = y < kSmallParticleLimit;
     if (smallParticle) {
         smallParticleCoefficients({y, x, m2Re, m2Im, m1Re, m1Im, signConvention}, termCount, D,
-                                  coefficients);
+                                  {coefficients.aRe, coefficients.aIm, coefficients.bRe, coefficients.bIm});
     }
 
     const ComplexResult one{1.0, 0.0};

@@ -15,15 +15,22 @@
 //   pi*r_core^2 when the shell index is exactly 1 + 0i (a core in vacuum).
 // - I1 = |S1|^2 and I2 = |S2|^2 are unnormalised: no factor 1/k^2 or 1/(pi x^2).
 //
-// The engine keeps its series coefficients in static tables of fixed capacity,
-// so it is not reentrant: one computation at a time, and computeIntensity reads
-// what the last successful computeCoatedSphere left there.
+// Two ways to compute:
+// - an Engine object owns its tables, so each thread computes with its own
+//   object, concurrently with the others and with exactly the bits of one
+//   thread;
+// - the free functions below work on one process-wide set of static tables:
+//   one computation at a time, and computeIntensity reads what the last
+//   successful computeCoatedSphere left there. They give the same bits as an
+//   Engine.
 //
 // Example: computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, rec) returns 20 and
 // sets rec.Kext = 3.135894..., rec.Ksca = 2.011933..., rec.Kabs = 1.123961...;
 // computeIntensity(20, 0.0, out) then sets out.I1 = out.I2 = 394.7263...
 #ifndef COATEDMIE_ENGINE_H
 #define COATEDMIE_ENGINE_H
+
+#include <cstddef>
 
 namespace coatedmie {
 
@@ -138,6 +145,123 @@ void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencie
 // efficiencies refer to (cross-section = efficiency * pi * r^2 for that
 // radius). 0 before the first successful computation.
 double normSquareOfLastComputation();
+
+// ---------------------------------------------------------------------------
+// Input rules. The engine computes whatever it is given (see
+// computeCoatedSphere); these are the inputs for which its results are
+// trustworthy and its time bounded. Every front end refuses the rest through
+// checkLayers and words the refusal itself.
+
+// Smallest size parameter accepted. The results are right to every printed
+// digit down to here and somewhat below (checked to 1e-40), but the
+// intensities of a whole particle fall like its size parameter to the sixth
+// power, towards the end of the double range; and a core this much smaller
+// than any shell changes no digit of the results.
+inline constexpr double kMinSizeParameter = 1e-30;
+
+// Smallest |refractive index| accepted. Far below any material: a shell
+// index near 1e-6 already turns the series of a sphere from size parameter
+// 0.01 up into not-a-number.
+inline constexpr double kMinIndexModulus = 1e-4;
+
+// Largest |refractive index| * size parameter of a layer accepted. Lossless
+// layers need about that many continued-fraction passes (0.7 s at 1e7 on a
+// current machine, hours at 1e11); absorption shortens it.
+inline constexpr double kMaxIndexTimesSize = 1e7;
+
+// The largest outer size parameter whose term count fits the tables:
+// termCountFor gives kMaxTermCount here and 0 at the next double.
+inline constexpr double kMaxOuterSizeParameter = 99621.09443326859;
+
+enum class InputProblem {
+    none,
+    notFinite,               // an infinity or NaN
+    notPositive,             // a size parameter <= 0
+    outerSizeTooSmall,       // the outer size parameter below kMinSizeParameter
+    coreSizeTooSmall,        // the core size parameter below kMinSizeParameter
+    indexTooSmall,           // |index| below kMinIndexModulus
+    beyondCapacity,          // the outer size parameter needs more than kMaxTermCount terms
+    indexTimesSizeTooLarge,  // |index| * its own size parameter above kMaxIndexTimesSize
+};
+
+// The first rule an input breaks, in the order of InputProblem.
+struct InputCheck {
+    InputProblem problem;
+    // The value the rule names, 0..5 in the order of the arguments (alpha1,
+    // index1 real part, index1 imaginary part, alpha2, ...); an index is
+    // named by its real part.
+    int value;
+    // What the rule measured: |index| for indexTooSmall, the term count the
+    // outer size parameter would need (truncated, may exceed any integer) for
+    // beyondCapacity, |index| * size parameter for indexTimesSizeTooLarge;
+    // otherwise the value itself.
+    double measured;
+};
+
+// Applies the rules to the two layers as computeCoatedSphere takes them.
+// Example: checkLayers(5, 1.5, 0.01, 3, 2.0, 0.5).problem == InputProblem::none;
+// checkLayers(1e5, 1.33, 0, 3, 1.5, 0) gives beyondCapacity, value 0,
+// measured 100378.
+InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double alpha2,
+                       double index2Re, double index2Im);
+
+// ---------------------------------------------------------------------------
+// The reentrant engine.
+
+// Read access to series coefficients: entry n of each array holds order n,
+// n = 1..termCount; entry 0 is unused.
+struct CoefficientView {
+    int termCount;
+    const double* aRe;
+    const double* aIm;
+    const double* bRe;
+    const double* bIm;
+};
+
+// One computation at a time per object; const members may be called from
+// several threads at once. The object allocates when a computation needs more
+// orders than it holds and keeps that storage for later ones: about 88 bytes
+// per order (four coefficient and seven log-derivative arrays), so a particle
+// of 28 terms takes some 2.6 KiB and the largest 8.4 MiB. Nothing is
+// allocated per call otherwise, and nothing is printed or waited for.
+class Engine {
+public:
+    Engine() = default;
+    ~Engine();
+    Engine(Engine&& other) noexcept;
+    Engine& operator=(Engine&& other) noexcept;
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // computeCoatedSphere on this object's tables: the same contract and the
+    // same bits. Returns N, or 0 with the previous results untouched; also 0
+    // when the storage for N orders cannot be allocated.
+    int compute(double alpha1, double index1Re, double index1Im, double alpha2, double index2Re,
+                double index2Im);
+
+    // The results of the last successful computation (N = 0 and zeros before
+    // the first).
+    int termCount() const { return termCount_; }
+    const EfficiencyRecord& efficiencies() const { return efficiencies_; }
+    double normSquare() const { return normSquare_; }
+    CoefficientView coefficients() const;
+
+    // computeDerivedQuantities and computeIntensities on this object's
+    // coefficients, with the term count of its last computation. Before the
+    // first computation the intensities are 0 and the derived quantities NaN.
+    DerivedQuantityRecord derivedQuantities() const;
+    void intensities(const double* theta, int count, double* I1, double* I2) const;
+
+    // Bytes held for the tables.
+    std::size_t workspaceBytes() const;
+
+private:
+    double* storage_ = nullptr;
+    int capacity_ = 0;  // orders the storage holds
+    int termCount_ = 0;
+    EfficiencyRecord efficiencies_{0.0, 0.0, 0.0};
+    double normSquare_ = 0.0;
+};
 
 }  // namespace coatedmie
 

@@ -1,0 +1,170 @@
+// The two ways to compute: the reentrant Engine over storage of its own, and
+// the free functions over one process-wide set of static tables. Both run the
+// same code on views of their arrays.
+#include <coatedmie/engine.h>
+
+#include <cmath>
+#include <new>
+#include <utility>
+
+#include "tables.h"
+
+namespace coatedmie {
+
+namespace {
+
+// The free functions' tables: static, zero at start, no heap.
+struct StaticLogDerivativeArrays {
+    double Dm2yRe[kTableCapacity];
+    double Dm2yIm[kTableCapacity];
+    double Dm2xRe[kTableCapacity];
+    double Dm2xIm[kTableCapacity];
+    double Dm1xRe[kTableCapacity];
+    double Dm1xIm[kTableCapacity];
+    double Dy[kTableCapacity];
+};
+
+StaticLogDerivativeArrays staticLogDerivatives;
+CoefficientTables staticCoefficients;
+double lastNormSquare = 0.0;
+
+CoefficientView staticCoefficientView(int termCount) {
+    // The tables never hold more orders than kMaxTermCount; a larger count
+    // from a careless caller must not read past them.
+    const int lastOrder = termCount < kMaxTermCount ? termCount : kMaxTermCount;
+    const CoefficientTables& c = staticCoefficients;
+    return {lastOrder, c.aRe, c.aIm, c.bRe, c.bIm};
+}
+
+// Each array of an Engine starts on a 64-byte boundary and holds whole
+// groups of 8 entries.
+constexpr int kEntryGroup = 8;
+constexpr std::align_val_t kStorageAlignment{64};
+
+int entriesFor(int termCount) {
+    const int entries = termCount + 2;
+    return (entries + kEntryGroup - 1) / kEntryGroup * kEntryGroup;
+}
+
+double* allocateStorage(int entries) {
+    const std::size_t bytes = sizeof(double) * kArraysPerComputation * static_cast<std::size_t>(entries);
+    return static_cast<double*>(::operator new(bytes, kStorageAlignment, std::nothrow));
+}
+
+void releaseStorage(double* storage) {
+    if (storage != nullptr) ::operator delete(storage, kStorageAlignment);
+}
+
+}  // namespace
+
+LogDerivativeTables logDerivativeTables() {
+    StaticLogDerivativeArrays& t = staticLogDerivatives;
+    return {t.Dm2yRe, t.Dm2yIm, t.Dm2xRe, t.Dm2xIm, t.Dm1xRe, t.Dm1xIm, t.Dy};
+}
+
+int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
+                        double index2Re, double index2Im, EfficiencyRecord& efficiencies) {
+    const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
+    const int termCount = termCountFor(s.y);
+    if (termCount == 0) return 0;
+    CoefficientTables& c = staticCoefficients;
+    if (!computeSeries(s, termCount, logDerivativeTables(), {c.aRe, c.aIm, c.bRe, c.bIm})) return 0;
+    lastNormSquare = computeEfficiencies(s, staticCoefficientView(termCount), efficiencies);
+    return termCount;
+}
+
+const CoefficientTables& coefficientTables() { return staticCoefficients; }
+
+double normSquareOfLastComputation() { return lastNormSquare; }
+
+void computeIntensities(int termCount, const double* theta, int count, double* I1, double* I2) {
+    computeIntensities(staticCoefficientView(termCount), theta, count, I1, I2);
+}
+
+void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencies,
+                              DerivedQuantityRecord& derived) {
+    computeDerivedQuantities(staticCoefficientView(termCount), lastNormSquare, efficiencies, derived);
+}
+
+Engine::~Engine() { releaseStorage(storage_); }
+
+Engine::Engine(Engine&& other) noexcept
+    : storage_(std::exchange(other.storage_, nullptr)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      termCount_(std::exchange(other.termCount_, 0)),
+      efficiencies_(std::exchange(other.efficiencies_, {0.0, 0.0, 0.0})),
+      normSquare_(std::exchange(other.normSquare_, 0.0)) {}
+
+Engine& Engine::operator=(Engine&& other) noexcept {
+    if (this != &other) {
+        releaseStorage(storage_);
+        storage_ = std::exchange(other.storage_, nullptr);
+        capacity_ = std::exchange(other.capacity_, 0);
+        termCount_ = std::exchange(other.termCount_, 0);
+        efficiencies_ = std::exchange(other.efficiencies_, {0.0, 0.0, 0.0});
+        normSquare_ = std::exchange(other.normSquare_, 0.0);
+    }
+    return *this;
+}
+
+int Engine::compute(double alpha1, double index1Re, double index1Im, double alpha2,
+                    double index2Re, double index2Im) {
+    const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
+    const int termCount = termCountFor(s.y);
+    if (termCount == 0) return 0;
+    // Grown storage replaces the old only once the computation has run, so
+    // that a refusal leaves the previous results readable.
+    double* storage = storage_;
+    int entries = entriesFor(capacity_);
+    double* grown = nullptr;
+    if (termCount > capacity_) {
+        entries = entriesFor(termCount);
+        grown = allocateStorage(entries);
+        if (grown == nullptr) return 0;
+        storage = grown;
+    }
+    if (!computeSeries(s, termCount, logDerivativeTablesIn(storage, entries),
+                       coefficientArraysIn(storage, entries))) {
+        releaseStorage(grown);
+        return 0;
+    }
+    if (grown != nullptr) {
+        releaseStorage(storage_);
+        storage_ = grown;
+        capacity_ = entries - 2;
+    }
+    termCount_ = termCount;
+    normSquare_ = computeEfficiencies(s, coefficients(), efficiencies_);
+    return termCount;
+}
+
+CoefficientView Engine::coefficients() const {
+    if (storage_ == nullptr) return {0, nullptr, nullptr, nullptr, nullptr};
+    const CoefficientArrays c = coefficientArraysIn(storage_, entriesFor(capacity_));
+    return {termCount_, c.aRe, c.aIm, c.bRe, c.bIm};
+}
+
+DerivedQuantityRecord Engine::derivedQuantities() const {
+    const double nan = std::nan("");
+    DerivedQuantityRecord derived{nan, nan, nan, nan};
+    if (termCount_ > 0) computeDerivedQuantities(coefficients(), normSquare_, efficiencies_, derived);
+    return derived;
+}
+
+void Engine::intensities(const double* theta, int count, double* I1, double* I2) const {
+    if (termCount_ > 0) {
+        computeIntensities(coefficients(), theta, count, I1, I2);
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        I1[i] = 0.0;
+        I2[i] = 0.0;
+    }
+}
+
+std::size_t Engine::workspaceBytes() const {
+    if (storage_ == nullptr) return 0;
+    return sizeof(double) * kArraysPerComputation * static_cast<std::size_t>(entriesFor(capacity_));
+}
+
+}  // namespace coatedmie

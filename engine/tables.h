@@ -1,0 +1,93 @@
+// The records a computation works on: the normalised scatterer, and views of
+// the arrays it writes. The same code fills the process-wide static tables of
+// the free functions and the heap storage of an Engine, so both hold views.
+#ifndef COATEDMIE_TABLES_H
+#define COATEDMIE_TABLES_H
+
+#include <cstddef>
+
+#include <coatedmie/engine.h>
+
+namespace coatedmie {
+
+// The scatterer with the outer layer first and both imaginary parts in one
+// sign convention: y the outer size parameter with the shell index m2, x <= y
+// the core with m1, both imaginary parts zero or of the sign s.
+struct Scatterer {
+    double y;
+    double x;
+    double m2Re, m2Im;
+    double m1Re, m1Im;
+    int signConvention;  // s = +1 or -1
+};
+
+// Orders the layers (the larger size parameter outside; on a tie the first)
+// and brings both imaginary parts to one sign.
+Scatterer normalise(double alpha1, double index1Re, double index1Im, double alpha2,
+                    double index2Re, double index2Im);
+
+// Logarithmic derivatives D_n(z) = psi_n'(z)/psi_n(z) at the four arguments
+// of the coated sphere. Entry k holds order k - 1, for 1 <= k <= N + 1; entry
+// 0 is never used.
+struct LogDerivativeTables {
+    double* Dm2yRe;  // argument m2*y: shell index, outer size
+    double* Dm2yIm;
+    double* Dm2xRe;  // m2*x: shell index, core size
+    double* Dm2xIm;
+    double* Dm1xRe;  // m1*x: core index, core size
+    double* Dm1xIm;
+    double* Dy;      // real argument y
+};
+
+// a_n and b_n: entry n holds order n, entry 0 is unused.
+struct CoefficientArrays {
+    double* aRe;
+    double* aIm;
+    double* bRe;
+    double* bIm;
+};
+
+// Arrays of one computation: seven log-derivative and four coefficient
+// arrays, each of `entries` doubles (N + 2 for N orders).
+inline constexpr int kArraysPerComputation = 11;
+
+inline double* arrayIn(double* storage, int entries, int index) {
+    return storage + static_cast<std::ptrdiff_t>(entries) * index;
+}
+
+inline LogDerivativeTables logDerivativeTablesIn(double* storage, int entries) {
+    return {arrayIn(storage, entries, 0), arrayIn(storage, entries, 1), arrayIn(storage, entries, 2),
+            arrayIn(storage, entries, 3), arrayIn(storage, entries, 4), arrayIn(storage, entries, 5),
+            arrayIn(storage, entries, 6)};
+}
+
+inline CoefficientArrays coefficientArraysIn(double* storage, int entries) {
+    return {arrayIn(storage, entries, 7), arrayIn(storage, entries, 8), arrayIn(storage, entries, 9),
+            arrayIn(storage, entries, 10)};
+}
+
+// The log-derivative tables of the free functions (static, zero at start).
+LogDerivativeTables logDerivativeTables();
+
+// Fills the tables and the coefficients of orders 1..termCount of the
+// scatterer. Returns false, writing nothing, when a continued fraction that
+// starts the tables does not end within its pass limit.
+bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& tables,
+                   const CoefficientArrays& coefficients);
+
+// Kext, Ksca and Kabs from the coefficients of orders 1..termCount; returns
+// the square of the size parameter they are referred to.
+double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
+                           EfficiencyRecord& efficiencies);
+
+// The derived quantities from coefficients and the efficiencies they gave.
+void computeDerivedQuantities(const CoefficientView& c, double normSquare,
+                              const EfficiencyRecord& efficiencies, DerivedQuantityRecord& derived);
+
+// I1 and I2 at count angles from the coefficients of orders 1..max(N, 1).
+void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1,
+                        double* I2);
+
+}  // namespace coatedmie
+
+#endif  // COATEDMIE_TABLES_H
