@@ -1,32 +1,34 @@
-// The engine beside its plain reference (tests/engine/reference_engine.h),
-// in one run:
-// - efficiencies: computeCoatedSphere, per series order, at outer sizes
-//   10, 1000, 10000 and 99621 (N = 28, 1081, 10174, 99998);
-// - angular table: I1 and I2 per (order, angle) pair, one angle per call
-//   against computeIntensities on each vector path the processor runs, for
-//   N = 99998 with 1801 angles and N = 28 with 100000 angles.
+// The engine beside plain implementations, in one run:
+// - efficiencies per series order at outer sizes 10, 1000, 10000 and 99621
+//   (N = 28, 1081, 10174, 99998): a water-like shell (1.33 + 0.001i) on a
+//   core of 0.8 times its size (1.5 + 0.1i); the plain implementation of
+//   plain_engine.h, the free function, and an Engine object;
+// - angular table: I1 and I2 per (order, angle) pair, computeIntensity one
+//   angle per call against computeIntensities on each vector path the
+//   processor runs, for N = 99998 with 1801 angles and N = 28 with 100000
+//   angles.
 // Times are CPU times of the benchmark thread.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <coatedmie/engine.h>
 
 #include "intensity_paths.h"
-#include "reference_engine.h"
+#include "plain_engine.h"
+#include "tables.h"
 
 namespace {
 
 using namespace coatedmie;
 
-// A water-like shell on a weakly absorbing core of 0.8 times its size.
 struct Scatterer {
     double y;
-    int termCount() const {
-        EfficiencyRecord e;
-        return computeCoatedSphere(y, 1.33, 0.001, 0.8 * y, 1.5, 0.01, e);
-    }
+    double shellRe = 1.33, shellIm = 0.001, coreFraction = 0.8, coreRe = 1.5, coreIm = 0.1;
 };
 
 benchmark::Counter perUnit(double unitsPerIteration) {
@@ -35,23 +37,46 @@ benchmark::Counter perUnit(double unitsPerIteration) {
 }
 
 void plainEfficiencies(benchmark::State& state, Scatterer s) {
+    plain::Efficiencies e;
+    int n = 0;
+    for (auto _ : state) {
+        n = plain::efficiencies(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
+        benchmark::DoNotOptimize(e);
+    }
+    state.counters["per_order"] = perUnit(n);
+}
+
+void freeFunctionEfficiencies(benchmark::State& state, Scatterer s) {
     EfficiencyRecord e;
     int n = 0;
     for (auto _ : state) {
-        n = reference::computeCoatedSphere(s.y, 1.33, 0.001, 0.8 * s.y, 1.5, 0.01, e);
+        n = computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
         benchmark::DoNotOptimize(e);
     }
     state.counters["per_order"] = perUnit(n);
 }
 
 void engineEfficiencies(benchmark::State& state, Scatterer s) {
-    EfficiencyRecord e;
+    Engine engine;
     int n = 0;
     for (auto _ : state) {
-        n = computeCoatedSphere(s.y, 1.33, 0.001, 0.8 * s.y, 1.5, 0.01, e);
-        benchmark::DoNotOptimize(e);
+        n = engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+        benchmark::DoNotOptimize(engine.efficiencies());
     }
     state.counters["per_order"] = perUnit(n);
+}
+
+// The timings compare like with like only if both give the same bits.
+void checkSameBits(Scatterer s) {
+    plain::Efficiencies p;
+    EfficiencyRecord e;
+    const int n = plain::efficiencies(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, p);
+    const int m = computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
+    if (n != m || std::memcmp(&p.Kext, &e.Kext, sizeof(double)) != 0 ||
+        std::memcmp(&p.Ksca, &e.Ksca, sizeof(double)) != 0 || std::memcmp(&p.Kabs, &e.Kabs, sizeof(double)) != 0) {
+        std::fprintf(stderr, "plain implementation and engine differ at y = %g\n", s.y);
+        std::exit(1);
+    }
 }
 
 // The grid of the program: angle i = (i - 1) * step + 0 degrees up to 180,
@@ -69,13 +94,18 @@ struct AngularCase {
     int angleCount;
 };
 
-void plainAngularTable(benchmark::State& state, AngularCase c) {
-    const int n = c.scatterer.termCount();
+int computeStatic(const Scatterer& s) {
+    EfficiencyRecord e;
+    return computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
+}
+
+void oneAngleAtATime(benchmark::State& state, AngularCase c) {
+    const int n = computeStatic(c.scatterer);
     const std::vector<double> theta = angleGrid(c.angleCount);
     IntensityRecord r{};
     for (auto _ : state) {
         for (double t : theta) {
-            reference::computeIntensity(coefficientTables(), n, t, r);
+            computeIntensity(n, t, r);
             benchmark::DoNotOptimize(r);
         }
     }
@@ -83,7 +113,7 @@ void plainAngularTable(benchmark::State& state, AngularCase c) {
 }
 
 void angularTable(benchmark::State& state, AngularCase c, IntensityPath path) {
-    const int n = c.scatterer.termCount();
+    const int n = computeStatic(c.scatterer);
     const std::vector<double> theta = angleGrid(c.angleCount);
     std::vector<double> I1(theta.size()), I2(theta.size());
     const CoefficientTables& t = coefficientTables();
@@ -99,15 +129,19 @@ void angularTable(benchmark::State& state, AngularCase c, IntensityPath path) {
 
 void registerAll() {
     for (double y : {10.0, 1000.0, 10000.0, 99621.0}) {
+        checkSameBits({y});
         const std::string size = "/y=" + std::to_string(static_cast<int>(y));
         benchmark::RegisterBenchmark(("efficiencies/plain" + size).c_str(), plainEfficiencies, Scatterer{y});
-        benchmark::RegisterBenchmark(("efficiencies/engine" + size).c_str(), engineEfficiencies, Scatterer{y});
+        benchmark::RegisterBenchmark(("efficiencies/free_function" + size).c_str(), freeFunctionEfficiencies,
+                                     Scatterer{y});
+        benchmark::RegisterBenchmark(("efficiencies/engine_object" + size).c_str(), engineEfficiencies,
+                                     Scatterer{y});
     }
     const AngularCase cases[] = {{{99621.0}, 1801}, {{10.0}, 100000}};
     for (const AngularCase& c : cases) {
-        const std::string name = "angular_table/N=" + std::to_string(c.scatterer.termCount()) +
+        const std::string name = "angular_table/N=" + std::to_string(computeStatic(c.scatterer)) +
                                  "/angles=" + std::to_string(c.angleCount);
-        benchmark::RegisterBenchmark((name + "/plain").c_str(), plainAngularTable, c);
+        benchmark::RegisterBenchmark((name + "/one_angle_per_call").c_str(), oneAngleAtATime, c);
         for (IntensityPath path : kIntensityPaths) {
             if (!intensityPathSupported(path)) continue;
             const std::string label = path == selectedIntensityPath() ? "/selected" : "";

@@ -6,12 +6,28 @@
 // Riccati function is formed itself, so nothing overflows at large orders,
 // large sizes or strong absorption. xi_n is the Riccati function with
 // xi_0(z) = sin z - i s cos z, s the sign convention of the imaginary parts.
+// The coefficient formulas are those of the two-layer sphere of Aden and
+// Kerker (J. Appl. Phys. 22, 1242, 1951), in the ratio form of Toon and
+// Ackerman (Appl. Opt. 20, 3657, 1981).
+//
+// Speed. Of the roughly thirty divisions per order only a few chain from one
+// order to the next: those that carry the logarithmic derivatives of xi,
+// psi_n/xi_n and the ratio across the shell. The others (n/y, n/(m y), the
+// quotient that moves the shell ratio up an order, the two that form a_n and
+// b_n) are independent across orders. So each block of orders runs in
+// passes: the quotients n/y and n/(m y) for the whole block side by side, the
+// chains in one scalar pass, the shell ratio's factors side by side, its
+// product chain, and a_n and b_n side by side. Every value is formed by the
+// same operations on the same operands as in a single loop over the orders,
+// each rounded by itself, so every bit is the same.
 #include <cmath>
 #include <utility>
 
 #include <coatedmie/engine.h>
 
 #include "complex_kernel.h"
+#include "lanes.h"
+#include "library_square.h"
 #include "log_derivative.h"
 #include "small_particle.h"
 #include "start_values.h"
@@ -21,32 +37,203 @@ namespace coatedmie {
 
 namespace {
 
-using namespace pair_arithmetic;
-
 // Relative absorption below this is rounding residue of Kext - Ksca.
 constexpr double kAbsorptionCutoff = 1e-10;
 
-// 1/(n/z - D) - n/z from n/z (upwardLogDerivativeStep).
-ComplexResult upwardStep(const ComplexResult& orderOverZ, const ComplexResult& d) {
-    const ComplexResult reciprocal =
-        complexQuotient(1.0, 0.0, orderOverZ.re - d.re, orderOverZ.im - d.im);
-    return {reciprocal.re - orderOverZ.re, reciprocal.im - orderOverZ.im};
+// Orders per block: the block's working values (17 arrays) stay in the
+// level-1 data cache.
+constexpr int kOrderBlock = 96;
+
+template <typename V>
+struct Tag {
+    using Lanes = V;
+};
+
+// Runs body(Tag<V>{}, i) for i = 0, w, 2w, ... while whole vectors fit in
+// count, then body(Tag<double>{}, i) for the rest.
+template <typename V, typename Body>
+[[gnu::always_inline]] inline void inLanes(int count, Body&& body) {
+    int i = 0;
+    for (; i + kLaneCount<V> <= count; i += kLaneCount<V>) body(Tag<V>{}, i);
+    for (; i < count; ++i) body(Tag<double>{}, i);
 }
 
-// n/z + X from n/z (addOrderOverArgument).
-ComplexResult plus(const ComplexResult& orderOverZ, const ComplexResult& x) {
-    return {orderOverZ.re + x.re, orderOverZ.im + x.im};
+// What the passes of one block hand each other, index i holding order
+// first + i.
+struct OrderBlock {
+    double orderOverY[kOrderBlock];
+    double orderOverM2yRe[kOrderBlock], orderOverM2yIm[kOrderBlock];
+    double orderOverM2xRe[kOrderBlock], orderOverM2xIm[kOrderBlock];
+    double psiOverXiRe[kOrderBlock], psiOverXiIm[kOrderBlock];
+    double dXiYRe[kOrderBlock], dXiYIm[kOrderBlock];
+    double dXiM2yRe[kOrderBlock], dXiM2yIm[kOrderBlock];
+    double dXiM2xRe[kOrderBlock], dXiM2xIm[kOrderBlock];
+    double shellRatioRe[kOrderBlock], shellRatioIm[kOrderBlock];
+};
+
+// The values carried from order to order.
+struct Recurrences {
+    ComplexResult psiOverXi;
+    ComplexResult dXiY;
+    ComplexResult dXiM2y;
+    ComplexResult dXiM2x;
+    ComplexResult shellRatio;
+};
+
+struct SeriesArguments {
+    double y;
+    ComplexResult m2y, m2x;
+    ComplexResult m1, m2;
+};
+
+// k/z as complexQuotient(k, 0, z) forms it, for k = first, first + 1, ...
+template <typename V>
+[[gnu::always_inline]] inline ComplexLanes<V> orderOver(V order, const ComplexResult& z) {
+    const double den = z.re * z.re + z.im * z.im;
+    return {(order * z.re + 0.0 * z.im) / den, (0.0 * z.re - order * z.im) / den};
 }
 
-// psiOverXi * (u1 v1 - g v2) / (u1 v3 - g v4): the shape shared by a_n and b_n.
-ComplexResult seriesCoefficient(const ComplexResult& psiOverXi, const ComplexResult& u1,
-                                const ComplexResult& g, const ComplexResult& v1,
-                                const ComplexResult& v2, const ComplexResult& v3,
-                                const ComplexResult& v4) {
-    const ComplexResult numerator = crossDifference(u1, v1, g, v2);
-    const ComplexResult denominator = crossDifference(u1, v3, g, v4);
-    return product(psiOverXi, quotient(numerator, denominator));
+// 1/(n/z - D) - n/z from n/z (the upward step of a logarithmic derivative).
+inline ComplexResult upwardStep(double orderOverZRe, double orderOverZIm, const ComplexResult& d) {
+    const ComplexResult reciprocal = complexQuotient(1.0, 0.0, orderOverZRe - d.re, orderOverZIm - d.im);
+    return {reciprocal.re - orderOverZRe, reciprocal.im - orderOverZIm};
 }
+
+template <typename V>
+[[gnu::always_inline]] inline void runBlock(const SeriesArguments& a, int first, int count,
+                                            const LogDerivativeTables& D, const CoefficientArrays& c,
+                                            Recurrences& r, OrderBlock& b) {
+    inLanes<V>(count, [&](auto tag, int i) __attribute__((always_inline)) {
+        using W = typename decltype(tag)::Lanes;
+        const W order = orders<W>(first + i);
+        store<W>(b.orderOverY + i, order / a.y);
+        storeComplex<W>(b.orderOverM2yRe + i, b.orderOverM2yIm + i, orderOver<W>(order, a.m2y));
+        storeComplex<W>(b.orderOverM2xRe + i, b.orderOverM2xIm + i, orderOver<W>(order, a.m2x));
+    });
+
+    for (int i = 0; i < count; ++i) {
+        const int n = first + i;
+        const double t = b.orderOverY[i];
+        if (n >= 2) {
+            // psi_n/xi_n = (D_{n-1}(y) - n/y) / (dxi_{n-1}(y) - n/y) * psi_{n-1}/xi_{n-1}
+            const ComplexResult ratio =
+                complexQuotient(r.psiOverXi.re, r.psiOverXi.im, r.dXiY.re - t, r.dXiY.im);
+            const double factor = D.Dy[n] - t;
+            r.psiOverXi = {factor * ratio.re, factor * ratio.im};
+        }
+        const ComplexResult reciprocal = complexQuotient(1.0, 0.0, t - r.dXiY.re, -r.dXiY.im);
+        r.dXiY = {reciprocal.re - t, reciprocal.im};
+        r.dXiM2y = upwardStep(b.orderOverM2yRe[i], b.orderOverM2yIm[i], r.dXiM2y);
+        r.dXiM2x = upwardStep(b.orderOverM2xRe[i], b.orderOverM2xIm[i], r.dXiM2x);
+        b.psiOverXiRe[i] = r.psiOverXi.re;
+        b.psiOverXiIm[i] = r.psiOverXi.im;
+        b.dXiYRe[i] = r.dXiY.re;
+        b.dXiYIm[i] = r.dXiY.im;
+        b.dXiM2yRe[i] = r.dXiM2y.re;
+        b.dXiM2yIm[i] = r.dXiM2y.im;
+        b.dXiM2xRe[i] = r.dXiM2x.re;
+        b.dXiM2xIm[i] = r.dXiM2x.im;
+    }
+
+    // f_{n-1}/f_n = f_n'/f_n + n/z carries the shell ratio up one order:
+    // first the factors (n/m2y + D_n(m2y))(n/m2x + dxi_n(m2x)) /
+    // ((n/m2x + D_n(m2x))(n/m2y + dxi_n(m2y))), then their running product.
+    inLanes<V>(count, [&](auto tag, int i) __attribute__((always_inline)) {
+        using W = typename decltype(tag)::Lanes;
+        const int n = first + i;
+        const ComplexLanes<W> orderOverM2y = loadComplex<W>(b.orderOverM2yRe + i, b.orderOverM2yIm + i);
+        const ComplexLanes<W> orderOverM2x = loadComplex<W>(b.orderOverM2xRe + i, b.orderOverM2xIm + i);
+        const ComplexLanes<W> dM2y = loadComplex<W>(D.Dm2yRe + n + 1, D.Dm2yIm + n + 1);
+        const ComplexLanes<W> dM2x = loadComplex<W>(D.Dm2xRe + n + 1, D.Dm2xIm + n + 1);
+        const ComplexLanes<W> dXiM2y = loadComplex<W>(b.dXiM2yRe + i, b.dXiM2yIm + i);
+        const ComplexLanes<W> dXiM2x = loadComplex<W>(b.dXiM2xRe + i, b.dXiM2xIm + i);
+        const ComplexLanes<W> p1 = product(sum(orderOverM2y, dM2y), sum(orderOverM2x, dXiM2x));
+        const ComplexLanes<W> p2 = product(sum(orderOverM2x, dM2x), sum(orderOverM2y, dXiM2y));
+        storeComplex<W>(b.shellRatioRe + i, b.shellRatioIm + i, quotient(p1, p2));
+    });
+    for (int i = 0; i < count; ++i) {
+        r.shellRatio = complexProduct(r.shellRatio.re, r.shellRatio.im, b.shellRatioRe[i], b.shellRatioIm[i]);
+        b.shellRatioRe[i] = r.shellRatio.re;
+        b.shellRatioIm[i] = r.shellRatio.im;
+    }
+
+    // a_n = psi_n/xi_n (U1 V1 - G V2)/(U1 V3 - G V4), G = shell ratio * U2, and
+    // b_n alike with W and Z: each of the twelve a difference of two products
+    // of an index (or 1) with a logarithmic derivative.
+    inLanes<V>(count, [&](auto tag, int i) __attribute__((always_inline)) {
+        using W = typename decltype(tag)::Lanes;
+        const int n = first + i;
+        const ComplexLanes<W> one = splatComplex<W>(1.0, 0.0);
+        const ComplexLanes<W> m1 = splatComplex<W>(a.m1.re, a.m1.im);
+        const ComplexLanes<W> m2 = splatComplex<W>(a.m2.re, a.m2.im);
+        const ComplexLanes<W> dM2y = loadComplex<W>(D.Dm2yRe + n + 1, D.Dm2yIm + n + 1);
+        const ComplexLanes<W> dM2x = loadComplex<W>(D.Dm2xRe + n + 1, D.Dm2xIm + n + 1);
+        const ComplexLanes<W> dM1x = loadComplex<W>(D.Dm1xRe + n + 1, D.Dm1xIm + n + 1);
+        const ComplexLanes<W> dY{load<W>(D.Dy + n + 1), splat<W>(0.0)};
+        const ComplexLanes<W> dXiY = loadComplex<W>(b.dXiYRe + i, b.dXiYIm + i);
+        const ComplexLanes<W> dXiM2y = loadComplex<W>(b.dXiM2yRe + i, b.dXiM2yIm + i);
+        const ComplexLanes<W> dXiM2x = loadComplex<W>(b.dXiM2xRe + i, b.dXiM2xIm + i);
+        const ComplexLanes<W> shellRatio = loadComplex<W>(b.shellRatioRe + i, b.shellRatioIm + i);
+        const ComplexLanes<W> psiOverXi = loadComplex<W>(b.psiOverXiRe + i, b.psiOverXiIm + i);
+
+        const ComplexLanes<W> u1 = crossDifference(m1, dXiM2x, m2, dM1x);
+        const ComplexLanes<W> u2 = crossDifference(m1, dM2x, m2, dM1x);
+        const ComplexLanes<W> v1 = crossDifference(one, dM2y, m2, dY);
+        const ComplexLanes<W> v2 = crossDifference(one, dXiM2y, m2, dY);
+        const ComplexLanes<W> v3 = crossDifference(one, dM2y, m2, dXiY);
+        const ComplexLanes<W> v4 = crossDifference(one, dXiM2y, m2, dXiY);
+        const ComplexLanes<W> w1 = crossDifference(m2, dXiM2x, m1, dM1x);
+        const ComplexLanes<W> w2 = crossDifference(m2, dM2x, m1, dM1x);
+        const ComplexLanes<W> z1 = crossDifference(m2, dM2y, one, dY);
+        const ComplexLanes<W> z2 = crossDifference(m2, dXiM2y, one, dY);
+        const ComplexLanes<W> z3 = crossDifference(m2, dM2y, one, dXiY);
+        const ComplexLanes<W> z4 = crossDifference(m2, dXiM2y, one, dXiY);
+        const ComplexLanes<W> g = product(shellRatio, u2);
+        const ComplexLanes<W> h = product(shellRatio, w2);
+        const ComplexLanes<W> an =
+            product(psiOverXi, quotient(crossDifference(u1, v1, g, v2), crossDifference(u1, v3, g, v4)));
+        const ComplexLanes<W> bn =
+            product(psiOverXi, quotient(crossDifference(w1, z1, h, z2), crossDifference(w1, z3, h, z4)));
+        storeComplex<W>(c.aRe + n, c.aIm + n, an);
+        storeComplex<W>(c.bRe + n, c.bIm + n, bn);
+    });
+}
+
+template <typename V>
+[[gnu::always_inline]] inline void runOrders(const SeriesArguments& a, int termCount,
+                                             const LogDerivativeTables& D, const CoefficientArrays& c,
+                                             Recurrences& r) {
+    OrderBlock block;
+    for (int first = 1; first <= termCount; first += kOrderBlock) {
+        const int count = termCount - first + 1 < kOrderBlock ? termCount - first + 1 : kOrderBlock;
+        runBlock<V>(a, first, count, D, c, r, block);
+    }
+}
+
+using OrderPasses = void (*)(const SeriesArguments&, int, const LogDerivativeTables&,
+                             const CoefficientArrays&, Recurrences&);
+
+void runOrdersPortable(const SeriesArguments& a, int termCount, const LogDerivativeTables& D,
+                       const CoefficientArrays& c, Recurrences& r) {
+    runOrders<Lanes2>(a, termCount, D, c, r);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Only the instruction sets named here: no FMA, whose fused rounding would
+// change the results.
+__attribute__((target("avx2"))) void runOrdersAvx2(const SeriesArguments& a, int termCount,
+                                                   const LogDerivativeTables& D, const CoefficientArrays& c,
+                                                   Recurrences& r) {
+    runOrders<Lanes4>(a, termCount, D, c, r);
+}
+
+OrderPasses selectOrderPasses() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? runOrdersAvx2 : runOrdersPortable;
+}
+#else
+OrderPasses selectOrderPasses() { return runOrdersPortable; }
+#endif
 
 }  // namespace
 
@@ -85,67 +272,14 @@ bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables&
         return true;
     }
 
-    const ComplexResult one{1.0, 0.0};
-    const ComplexResult m2{s.m2Re, s.m2Im};
-    const ComplexResult m1{s.m1Re, s.m1Im};
     const double orderZeroXi = static_cast<double>(s.signConvention);  // xi_0'/xi_0 = i s
-    ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s.signConvention);
-    ComplexResult dXiY{0.0, orderZeroXi};
-    ComplexResult dXiM2y{0.0, orderZeroXi};
-    ComplexResult dXiM2x{0.0, orderZeroXi};
-    ComplexResult shellRatio =
-        shellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention);
-
-    for (int n = 1; n <= termCount; ++n) {
-        const double order = static_cast<double>(n);
-        const double t = order / y;
-        if (n >= 2) {
-            // psi_n/xi_n = (D_{n-1}(y) - n/y) / (dxi_{n-1}(y) - n/y) * psi_{n-1}/xi_{n-1}
-            const ComplexResult ratio = quotient(psiOverXi, {dXiY.re - t, dXiY.im});
-            const double factor = D.Dy[n] - t;
-            psiOverXi = {factor * ratio.re, factor * ratio.im};
-        }
-        const ComplexResult reciprocal = complexQuotient(1.0, 0.0, t - dXiY.re, -dXiY.im);
-        dXiY = {reciprocal.re - t, reciprocal.im};
-        // n/m2y and n/m2x enter three operations each; formed once.
-        const ComplexResult orderOverM2y = complexQuotient(order, 0.0, m2y.re, m2y.im);
-        const ComplexResult orderOverM2x = complexQuotient(order, 0.0, m2x.re, m2x.im);
-        dXiM2y = upwardStep(orderOverM2y, dXiM2y);
-        dXiM2x = upwardStep(orderOverM2x, dXiM2x);
-
-        const ComplexResult dM2y{D.Dm2yRe[n + 1], D.Dm2yIm[n + 1]};
-        const ComplexResult dM2x{D.Dm2xRe[n + 1], D.Dm2xIm[n + 1]};
-        const ComplexResult dM1x{D.Dm1xRe[n + 1], D.Dm1xIm[n + 1]};
-        const ComplexResult dY{D.Dy[n + 1], 0.0};
-
-        // f_{n-1}/f_n = f_n'/f_n + n/z carries the shell ratio up one order.
-        const ComplexResult p1 = product(plus(orderOverM2y, dM2y), plus(orderOverM2x, dXiM2x));
-        const ComplexResult p2 = product(plus(orderOverM2x, dM2x), plus(orderOverM2y, dXiM2y));
-        shellRatio = product(shellRatio, quotient(p1, p2));
-
-        const ComplexResult u1 = crossDifference(m1, dXiM2x, m2, dM1x);
-        const ComplexResult u2 = crossDifference(m1, dM2x, m2, dM1x);
-        const ComplexResult v1 = crossDifference(one, dM2y, m2, dY);
-        const ComplexResult v2 = crossDifference(one, dXiM2y, m2, dY);
-        const ComplexResult v3 = crossDifference(one, dM2y, m2, dXiY);
-        const ComplexResult v4 = crossDifference(one, dXiM2y, m2, dXiY);
-        const ComplexResult w1 = crossDifference(m2, dXiM2x, m1, dM1x);
-        const ComplexResult w2 = crossDifference(m2, dM2x, m1, dM1x);
-        const ComplexResult z1 = crossDifference(m2, dM2y, one, dY);
-        const ComplexResult z2 = crossDifference(m2, dXiM2y, one, dY);
-        const ComplexResult z3 = crossDifference(m2, dM2y, one, dXiY);
-        const ComplexResult z4 = crossDifference(m2, dXiM2y, one, dXiY);
-
-        const ComplexResult a =
-            seriesCoefficient(psiOverXi, u1, product(shellRatio, u2), v1, v2, v3, v4);
-        const ComplexResult b =
-            seriesCoefficient(psiOverXi, w1, product(shellRatio, w2), z1, z2, z3, z4);
-        coefficients.aRe[n] = a.re;
-        coefficients.aIm[n] = a.im;
-        coefficients.bRe[n] = b.re;
-        coefficients.bIm[n] = b.im;
-    }
-
+    Recurrences r{psiOverXiStartValue(y, ySquare, s.signConvention),
+                  {0.0, orderZeroXi},
+                  {0.0, orderZeroXi},
+                  {0.0, orderZeroXi},
+                  shellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention)};
+    static const OrderPasses runOrdersHere = selectOrderPasses();
+    runOrdersHere({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
     return true;
 }
 
@@ -158,9 +292,9 @@ double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
     for (int n = 1; n <= c.termCount; ++n) {
         const double f = 2.0 * n + 1.0;
         sumExt = (c.aRe[n] + c.bRe[n]) * f + sumExt;
-        const double squares = ((std::pow(c.aRe[n], 2.0) + std::pow(c.aIm[n], 2.0)) +
-                                std::pow(c.bRe[n], 2.0)) +
-                               std::pow(c.bIm[n], 2.0);
+        const double squares = ((librarySquare(c.aRe[n]) + librarySquare(c.aIm[n])) +
+                                librarySquare(c.bRe[n])) +
+                               librarySquare(c.bIm[n]);
         sumSca = squares * f + sumSca;
     }
 
