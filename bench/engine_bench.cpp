@@ -18,7 +18,7 @@
 
 #include <coatedmie/engine.h>
 
-#include "intensity_paths.h"
+#include "vector_paths.h"
 #include "plain_engine.h"
 #include "tables.h"
 
@@ -112,7 +112,7 @@ void oneAngleAtATime(benchmark::State& state, AngularCase c) {
     state.counters["per_pair"] = perUnit(static_cast<double>(n) * c.angleCount);
 }
 
-void angularTable(benchmark::State& state, AngularCase c, IntensityPath path) {
+void angularTable(benchmark::State& state, AngularCase c, VectorPath path) {
     const int n = computeStatic(c.scatterer);
     const std::vector<double> theta = angleGrid(c.angleCount);
     std::vector<double> I1(theta.size()), I2(theta.size());
@@ -142,10 +142,10 @@ void registerAll() {
         const std::string name = "angular_table/N=" + std::to_string(computeStatic(c.scatterer)) +
                                  "/angles=" + std::to_string(c.angleCount);
         benchmark::RegisterBenchmark((name + "/one_angle_per_call").c_str(), oneAngleAtATime, c);
-        for (IntensityPath path : kIntensityPaths) {
-            if (!intensityPathSupported(path)) continue;
-            const std::string label = path == selectedIntensityPath() ? "/selected" : "";
-            benchmark::RegisterBenchmark((name + "/" + intensityPathName(path) + label).c_str(), angularTable,
+        for (VectorPath path : kVectorPaths) {
+            if (!vectorPathSupported(path)) continue;
+            const std::string label = path == selectedVectorPath() ? "/selected" : "";
+            benchmark::RegisterBenchmark((name + "/" + vectorPathName(path) + label).c_str(), angularTable,
                                          c, path);
         }
     }

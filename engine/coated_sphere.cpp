@@ -32,6 +32,7 @@
 #include "small_particle.h"
 #include "start_values.h"
 #include "tables.h"
+#include "vector_paths.h"
 
 namespace coatedmie {
 
@@ -43,20 +44,6 @@ constexpr double kAbsorptionCutoff = 1e-10;
 // Orders per block: the block's working values (17 arrays) stay in the
 // level-1 data cache.
 constexpr int kOrderBlock = 96;
-
-template <typename V>
-struct Tag {
-    using Lanes = V;
-};
-
-// Runs body(Tag<V>{}, i) for i = 0, w, 2w, ... while whole vectors fit in
-// count, then body(Tag<double>{}, i) for the rest.
-template <typename V, typename Body>
-[[gnu::always_inline]] inline void inLanes(int count, Body&& body) {
-    int i = 0;
-    for (; i + kLaneCount<V> <= count; i += kLaneCount<V>) body(Tag<V>{}, i);
-    for (; i < count; ++i) body(Tag<double>{}, i);
-}
 
 // What the passes of one block hand each other, index i holding order
 // first + i.
@@ -85,13 +72,6 @@ struct SeriesArguments {
     ComplexResult m2y, m2x;
     ComplexResult m1, m2;
 };
-
-// k/z as complexQuotient(k, 0, z) forms it, for k = first, first + 1, ...
-template <typename V>
-[[gnu::always_inline]] inline ComplexLanes<V> orderOver(V order, const ComplexResult& z) {
-    const double den = z.re * z.re + z.im * z.im;
-    return {(order * z.re + 0.0 * z.im) / den, (0.0 * z.re - order * z.im) / den};
-}
 
 // 1/(n/z - D) - n/z from n/z (the upward step of a logarithmic derivative).
 inline ComplexResult upwardStep(double orderOverZRe, double orderOverZIm, const ComplexResult& d) {
@@ -219,6 +199,7 @@ void runOrdersPortable(const SeriesArguments& a, int termCount, const LogDerivat
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+#define COATEDMIE_X86_PATHS 1
 // Only the instruction sets named here: no FMA, whose fused rounding would
 // change the results.
 __attribute__((target("avx2"))) void runOrdersAvx2(const SeriesArguments& a, int termCount,
@@ -226,14 +207,15 @@ __attribute__((target("avx2"))) void runOrdersAvx2(const SeriesArguments& a, int
                                                    Recurrences& r) {
     runOrders<Lanes4>(a, termCount, D, c, r);
 }
-
-OrderPasses selectOrderPasses() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? runOrdersAvx2 : runOrdersPortable;
-}
-#else
-OrderPasses selectOrderPasses() { return runOrdersPortable; }
 #endif
+
+OrderPasses orderPassesFor(VectorPath path) {
+#ifdef COATEDMIE_X86_PATHS
+    if (path != VectorPath::portable) return runOrdersAvx2;
+#endif
+    (void)path;
+    return runOrdersPortable;
+}
 
 }  // namespace
 
@@ -256,17 +238,15 @@ Scatterer normalise(double alpha1, double index1Re, double index1Im, double alph
     return s;
 }
 
-bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                   const CoefficientArrays& coefficients) {
+bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& D,
+                     const CoefficientArrays& coefficients) {
     const double y = s.y;
     const double x = s.x;
     const double ySquare = std::pow(y, 2.0);
     const ComplexResult m2y{s.m2Re * y, s.m2Im * y};
     const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
     const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
-    if (!fillLogDerivativeTables(termCount, m2y.re, m2y.im, m2x.re, m2x.im, m1x.re, m1x.im, y, D)) {
-        return false;
-    }
+    if (!fillLogDerivativeTablesOn(path, termCount, {m2y, m2x, m1x, y}, D)) return false;
     if (y < kSmallParticleLimit) {
         smallParticleCoefficients(s, termCount, D, coefficients);
         return true;
@@ -278,9 +258,14 @@ bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables&
                   {0.0, orderZeroXi},
                   {0.0, orderZeroXi},
                   shellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention)};
-    static const OrderPasses runOrdersHere = selectOrderPasses();
-    runOrdersHere({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
+    orderPassesFor(path)({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
     return true;
+}
+
+bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& D,
+                   const CoefficientArrays& coefficients) {
+    static const VectorPath path = selectedVectorPath();
+    return computeSeriesOn(path, s, termCount, D, coefficients);
 }
 
 double computeEfficiencies(const Scatterer& s, const CoefficientView& c,

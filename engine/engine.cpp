@@ -62,13 +62,17 @@ LogDerivativeTables logDerivativeTables() {
     return {t.Dm2yRe, t.Dm2yIm, t.Dm2xRe, t.Dm2xIm, t.Dm1xRe, t.Dm1xIm, t.Dy};
 }
 
+CoefficientArrays coefficientArrays() {
+    CoefficientTables& c = staticCoefficients;
+    return {c.aRe, c.aIm, c.bRe, c.bIm};
+}
+
 int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
                         double index2Re, double index2Im, EfficiencyRecord& efficiencies) {
     const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
     const int termCount = termCountFor(s.y);
     if (termCount == 0) return 0;
-    CoefficientTables& c = staticCoefficients;
-    if (!computeSeries(s, termCount, logDerivativeTables(), {c.aRe, c.aIm, c.bRe, c.bIm})) return 0;
+    if (!computeSeries(s, termCount, logDerivativeTables(), coefficientArrays())) return 0;
     lastNormSquare = computeEfficiencies(s, staticCoefficientView(termCount), efficiencies);
     return termCount;
 }

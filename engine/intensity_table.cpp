@@ -12,7 +12,8 @@
 
 #include <coatedmie/engine.h>
 
-#include "intensity_paths.h"
+#include "lanes.h"
+#include "vector_paths.h"
 #include "tables.h"
 
 namespace coatedmie {
@@ -24,9 +25,6 @@ namespace {
 // stays in the level-1 data cache while the block runs through all orders.
 constexpr int kAngleBlock = 256;
 
-typedef double Lanes2 __attribute__((vector_size(16)));
-typedef double Lanes4 __attribute__((vector_size(32)));
-typedef double Lanes8 __attribute__((vector_size(64)));
 
 template <typename V>
 struct Block {
@@ -169,12 +167,12 @@ __attribute__((target("avx512f"))) void evaluateAvx512(const CoefficientView& c,
 
 using Evaluation = void (*)(const CoefficientView&, const double*, int, double*, double*);
 
-Evaluation evaluationFor(IntensityPath path) {
+Evaluation evaluationFor(VectorPath path) {
     switch (path) {
 #ifdef COATEDMIE_X86_PATHS
-        case IntensityPath::avx2:
+        case VectorPath::avx2:
             return evaluateAvx2;
-        case IntensityPath::avx512:
+        case VectorPath::avx512:
             return evaluateAvx512;
 #endif
         default:
@@ -182,57 +180,16 @@ Evaluation evaluationFor(IntensityPath path) {
     }
 }
 
-IntensityPath widestSupportedPath() {
-#ifdef COATEDMIE_X86_PATHS
-    __builtin_cpu_init();
-#endif
-    if (intensityPathSupported(IntensityPath::avx512)) return IntensityPath::avx512;
-    if (intensityPathSupported(IntensityPath::avx2)) return IntensityPath::avx2;
-    return IntensityPath::portable;
-}
-
 }  // namespace
 
-const char* intensityPathName(IntensityPath path) {
-    switch (path) {
-        case IntensityPath::avx2:
-            return "avx2";
-        case IntensityPath::avx512:
-            return "avx512";
-        default:
-            return "portable";
-    }
-}
-
-bool intensityPathSupported(IntensityPath path) {
-    switch (path) {
-        case IntensityPath::portable:
-            return true;
-#ifdef COATEDMIE_X86_PATHS
-        // These also check that the operating system saves the wide registers.
-        case IntensityPath::avx2:
-            return __builtin_cpu_supports("avx2");
-        case IntensityPath::avx512:
-            return __builtin_cpu_supports("avx512f");
-#endif
-        default:
-            return false;
-    }
-}
-
-IntensityPath selectedIntensityPath() {
-    static const IntensityPath selected = widestSupportedPath();
-    return selected;
-}
-
-void computeIntensitiesOn(IntensityPath path, const CoefficientView& c, const double* theta,
+void computeIntensitiesOn(VectorPath path, const CoefficientView& c, const double* theta,
                           int count, double* I1, double* I2) {
     evaluationFor(path)(c, theta, count, I1, I2);
 }
 
 void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1,
                         double* I2) {
-    static const Evaluation evaluate = evaluationFor(selectedIntensityPath());
+    static const Evaluation evaluate = evaluationFor(selectedVectorPath());
     evaluate(c, theta, count, I1, I2);
 }
 

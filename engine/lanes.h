@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "complex_kernel.h"
+
 namespace coatedmie {
 
 typedef double Lanes2 __attribute__((vector_size(16)));
@@ -100,6 +102,27 @@ template <typename V>
 template <typename V>
 [[gnu::always_inline]] inline ComplexLanes<V> splatComplex(double re, double im) {
     return {splat<V>(re), splat<V>(im)};
+}
+
+// k/z as complexQuotient(k, 0, z) forms it, for the orders k in the lanes.
+template <typename V>
+[[gnu::always_inline]] inline ComplexLanes<V> orderOver(V order, const ComplexResult& z) {
+    const double den = z.re * z.re + z.im * z.im;
+    return {(order * z.re + 0.0 * z.im) / den, (0.0 * z.re - order * z.im) / den};
+}
+
+template <typename V>
+struct Tag {
+    using Lanes = V;
+};
+
+// Runs body(Tag<V>{}, i) for i = 0, w, 2w, ... while whole vectors fit in
+// count, then body(Tag<double>{}, i) for the rest, one lane at a time.
+template <typename V, typename Body>
+[[gnu::always_inline]] inline void inLanes(int count, Body&& body) {
+    int i = 0;
+    for (; i + kLaneCount<V> <= count; i += kLaneCount<V>) body(Tag<V>{}, i);
+    for (; i < count; ++i) body(Tag<double>{}, i);
 }
 
 }  // namespace coatedmie

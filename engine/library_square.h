@@ -46,7 +46,10 @@ inline constexpr double kDekkerSplitter = 134217729.0;
 inline constexpr double kShortcutMin = 0x1p-400;
 inline constexpr double kShortcutMax = 0x1p400;
 
-inline double libraryPowSquare(double x) { return std::pow(x, 2.0); }
+// std::pow(x, 2.0), out of line: compiled with the engine's
+// -fno-builtin-pow, it stays a library call wherever this header goes (a
+// compiler may otherwise fold pow(x, 2.0) into x*x).
+double libraryPowSquare(double x);
 
 inline double librarySquare(double x) {
 #if COATEDMIE_LIBRARY_SQUARE_SHORTCUT

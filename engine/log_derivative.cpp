@@ -2,50 +2,75 @@
 
 #include <cmath>
 
+#include "lanes.h"
+#include "vector_paths.h"
+
 namespace coatedmie {
 
 namespace {
 
 // One downward step D_{k-1} = k/z - 1/(k/z + D_k) of a complex table, from
 // k/z.
-ComplexResult downwardStep(const ComplexResult& orderOverZ, const ComplexResult& d) {
-    const ComplexResult reciprocal =
-        complexQuotient(1.0, 0.0, orderOverZ.re + d.re, orderOverZ.im + d.im);
-    return {orderOverZ.re - reciprocal.re, orderOverZ.im - reciprocal.im};
+ComplexResult downwardStep(double orderOverZRe, double orderOverZIm, const ComplexResult& d) {
+    const ComplexResult reciprocal = complexQuotient(1.0, 0.0, orderOverZRe + d.re, orderOverZIm + d.im);
+    return {orderOverZRe - reciprocal.re, orderOverZIm - reciprocal.im};
 }
 
-// The four recurrences run side by side in one loop: each step waits on the
-// step before it through a division, and four independent chains keep the
-// divider busy where one alone would leave it idle most of the time.
-void fillTables(const LogDerivativeTables& t, int termCount, const ComplexResult& m2y, const ComplexResult& m2x,
-                const ComplexResult& m1x, double y, const ComplexResult& startM2y,
-                const ComplexResult& startM2x, const ComplexResult& startM1x, double startY) {
+// Orders per block of the downward fill.
+constexpr int kOrderBlock = 128;
+
+// k/z of one block of orders, index i holding order first + i.
+struct OrderQuotients {
+    double m2yRe[kOrderBlock], m2yIm[kOrderBlock];
+    double m2xRe[kOrderBlock], m2xIm[kOrderBlock];
+    double m1xRe[kOrderBlock], m1xIm[kOrderBlock];
+    double y[kOrderBlock];
+};
+
+// The four recurrences run side by side: each step waits on the step before
+// it through a division, and four independent chains keep the divider busy
+// where one alone would leave it idle most of the time. The quotients k/z,
+// which chain nothing, go first for a block of orders, side by side.
+template <typename V>
+[[gnu::always_inline]] inline void fillTables(const LogDerivativeTables& t, int termCount,
+                                              const TableArguments& z, const TableStarts& start) {
     const int top = termCount + 1;
-    t.Dm2yRe[top] = startM2y.re;
-    t.Dm2yIm[top] = startM2y.im;
-    t.Dm2xRe[top] = startM2x.re;
-    t.Dm2xIm[top] = startM2x.im;
-    t.Dm1xRe[top] = startM1x.re;
-    t.Dm1xIm[top] = startM1x.im;
-    t.Dy[top] = startY;
-    ComplexResult dM2y = startM2y;
-    ComplexResult dM2x = startM2x;
-    ComplexResult dM1x = startM1x;
-    double dY = startY;
-    for (int k = termCount; k >= 1; --k) {
-        const double order = static_cast<double>(k);
-        dM2y = downwardStep(complexQuotient(order, 0.0, m2y.re, m2y.im), dM2y);
-        dM2x = downwardStep(complexQuotient(order, 0.0, m2x.re, m2x.im), dM2x);
-        dM1x = downwardStep(complexQuotient(order, 0.0, m1x.re, m1x.im), dM1x);
-        const double kOverY = order / y;
-        dY = kOverY - 1.0 / (kOverY + dY);
-        t.Dm2yRe[k] = dM2y.re;
-        t.Dm2yIm[k] = dM2y.im;
-        t.Dm2xRe[k] = dM2x.re;
-        t.Dm2xIm[k] = dM2x.im;
-        t.Dm1xRe[k] = dM1x.re;
-        t.Dm1xIm[k] = dM1x.im;
-        t.Dy[k] = dY;
+    t.Dm2yRe[top] = start.m2y.re;
+    t.Dm2yIm[top] = start.m2y.im;
+    t.Dm2xRe[top] = start.m2x.re;
+    t.Dm2xIm[top] = start.m2x.im;
+    t.Dm1xRe[top] = start.m1x.re;
+    t.Dm1xIm[top] = start.m1x.im;
+    t.Dy[top] = start.y;
+    ComplexResult dM2y = start.m2y;
+    ComplexResult dM2x = start.m2x;
+    ComplexResult dM1x = start.m1x;
+    double dY = start.y;
+    OrderQuotients q;
+    for (int last = termCount; last >= 1; last -= kOrderBlock) {
+        const int first = last - kOrderBlock + 1 > 1 ? last - kOrderBlock + 1 : 1;
+        inLanes<V>(last - first + 1, [&](auto tag, int i) __attribute__((always_inline)) {
+            using W = typename decltype(tag)::Lanes;
+            const W order = orders<W>(first + i);
+            storeComplex<W>(q.m2yRe + i, q.m2yIm + i, orderOver<W>(order, z.m2y));
+            storeComplex<W>(q.m2xRe + i, q.m2xIm + i, orderOver<W>(order, z.m2x));
+            storeComplex<W>(q.m1xRe + i, q.m1xIm + i, orderOver<W>(order, z.m1x));
+            store<W>(q.y + i, order / z.y);
+        });
+        for (int i = last - first; i >= 0; --i) {
+            const int k = first + i;
+            dM2y = downwardStep(q.m2yRe[i], q.m2yIm[i], dM2y);
+            dM2x = downwardStep(q.m2xRe[i], q.m2xIm[i], dM2x);
+            dM1x = downwardStep(q.m1xRe[i], q.m1xIm[i], dM1x);
+            dY = q.y[i] - 1.0 / (q.y[i] + dY);
+            t.Dm2yRe[k] = dM2y.re;
+            t.Dm2yIm[k] = dM2y.im;
+            t.Dm2xRe[k] = dM2x.re;
+            t.Dm2xIm[k] = dM2x.im;
+            t.Dm1xRe[k] = dM1x.re;
+            t.Dm1xIm[k] = dM1x.im;
+            t.Dy[k] = dY;
+        }
     }
 }
 
@@ -137,35 +162,99 @@ int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result, int
     return 0;
 }
 
-bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
-                             double m2xIm, double m1xRe, double m1xIm, double y,
-                             const LogDerivativeTables& tables) {
-    // The four continued fractions run side by side, each pass of each one
-    // waiting only on its own previous pass; each stops at its own last term.
-    // All four end before any table is touched, so that one stopped by the
-    // pass limit leaves every table as it was.
-    LentzFraction fractions[4] = {startFraction(m2yRe, m2yIm, termCount),
-                                  startFraction(m2xRe, m2xIm, termCount),
-                                  startFraction(m1xRe, m1xIm, termCount),
-                                  startFraction(y, 0.0, termCount)};
-    ComplexResult starts[4];
-    bool converged[4] = {false, false, false, false};
+namespace {
+
+// The continued fractions of the four tables in the four lanes of a vector
+// (m2y, m2x, m1x, y), pass by pass with the operations of lentzPass. A lane
+// that has ended keeps running, and its later values are never read. The
+// lanes take the stop test without a square root (lentzStops).
+[[gnu::always_inline]] inline bool startTables(int n, const TableArguments& z, TableStarts& start) {
+    using L = Lanes4;
+    const ComplexLanes<L> arg{L{z.m2y.re, z.m2x.re, z.m1x.re, z.y}, L{z.m2y.im, z.m2x.im, z.m1x.im, 0.0}};
+    const double p1 = 2.0 * n + 1.0;
+    const double p2 = -2.0 * n - 3.0;
+    const ComplexLanes<L> a1 = quotient(splatComplex<L>(p1, 0.0), arg);
+    const ComplexLanes<L> a2 = quotient(splatComplex<L>(p2, 0.0), arg);
+    const ComplexLanes<L> minusNOverZ = quotient(splatComplex<L>(static_cast<double>(-n), 0.0), arg);
+    const ComplexLanes<L> one = splatComplex<L>(1.0, 0.0);
+    ComplexLanes<L> product_{arg.re / p2 + a1.re, arg.im / p2 + a1.im};
+    ComplexLanes<L> num{arg.re / p1 + a2.re, arg.im / p1 + a2.im};
+    ComplexLanes<L> den = a2;
+    ComplexLanes<L> term = a2;
+    ComplexResult results[4] = {};
+    bool ended[4] = {false, false, false, false};
     int running = 4;
     for (int k = 3; k - 2 <= kLentzPassLimit && running > 0; ++k) {
-        const double factor = termFactor(termCount, k);
-        for (int i = 0; i < 4; ++i) {
-            if (!converged[i] && lentzPass(fractions[i], termCount, factor, starts[i])) {
-                converged[i] = true;
+        const double factor = termFactor(n, k);
+        term = {factor * term.re, factor * term.im};
+        const ComplexLanes<L> nextNum = sum(term, quotient(one, num));
+        const ComplexLanes<L> nextDen = sum(term, quotient(one, den));
+        const ComplexLanes<L> ratio = quotient(nextNum, nextDen);
+        const ComplexLanes<L> next = product(product_, ratio);
+        const L r = ratio.re * ratio.re + ratio.im * ratio.im;
+        const auto stop = lentzStops(r);
+        if ((stop[0] | stop[1] | stop[2] | stop[3]) != 0) {
+            for (int lane = 0; lane < 4; ++lane) {
+                if (ended[lane] || stop[lane] == 0) continue;
+                results[lane] = {next.re[lane] + minusNOverZ.re[lane], next.im[lane] + minusNOverZ.im[lane]};
+                ended[lane] = true;
                 --running;
             }
         }
+        num = nextNum;
+        den = nextDen;
+        product_ = next;
     }
-    if (running > 0) {
-        return false;
-    }
-    fillTables(tables, termCount, {m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y, starts[0], starts[1],
-               starts[2], starts[3].re);
+    if (running > 0) return false;
+    start = {results[0], results[1], results[2], results[3].re};
     return true;
+}
+
+template <typename V>
+[[gnu::always_inline]] inline bool fillOn(int termCount, const TableArguments& z, const LogDerivativeTables& tables) {
+    // All four fractions end before any table is touched, so that one stopped
+    // by the pass limit leaves every table as it was.
+    TableStarts start;
+    if (!startTables(termCount, z, start)) return false;
+    fillTables<V>(tables, termCount, z, start);
+    return true;
+}
+
+using Fill = bool (*)(int, const TableArguments&, const LogDerivativeTables&);
+
+bool fillPortable(int termCount, const TableArguments& z, const LogDerivativeTables& tables) {
+    return fillOn<Lanes2>(termCount, z, tables);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define COATEDMIE_X86_PATHS 1
+// Only the instruction sets named here: no FMA, whose fused rounding would
+// change the results.
+__attribute__((target("avx2"))) bool fillAvx2(int termCount, const TableArguments& z,
+                                              const LogDerivativeTables& tables) {
+    return fillOn<Lanes4>(termCount, z, tables);
+}
+#endif
+
+Fill fillFor(VectorPath path) {
+#ifdef COATEDMIE_X86_PATHS
+    if (path != VectorPath::portable) return fillAvx2;
+#endif
+    (void)path;
+    return fillPortable;
+}
+
+}  // namespace
+
+bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
+                               const LogDerivativeTables& tables) {
+    return fillFor(path)(termCount, arguments, tables);
+}
+
+bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe, double m2xIm,
+                             double m1xRe, double m1xIm, double y, const LogDerivativeTables& tables) {
+    static const Fill fill = fillFor(selectedVectorPath());
+    return fill(termCount, {{m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y}, tables);
 }
 
 }  // namespace coatedmie

@@ -10,12 +10,24 @@
 
 #include "complex_kernel.h"
 #include "tables.h"
+#include "vector_paths.h"
 
 namespace coatedmie {
 
 // The continued fraction ends once the computed modulus of a convergent ratio
 // is exactly 1; this tolerance only says "below any rounding step".
 inline constexpr double kLentzTolerance = 1e-20;
+
+// The stop test |1 - sqrt(r)| < kLentzTolerance (or NaN) on r = |ratio|^2,
+// for a double or lane by lane. It holds exactly when sqrt(r) rounds to 1 (any
+// other double lies at least 2^-53 from 1) or r is NaN, and sqrt rounds to 1
+// for r = 1 and r = 1 + 2^-52 only: the root of the next double above,
+// 1 + 2^-53 - 2^-107 + ..., lies below the midpoint 1 + 2^-53, that of the
+// next one below, 1 - 2^-54 - 2^-109 - ..., below the midpoint 1 - 2^-54.
+template <typename V>
+inline auto lentzStops(V r) {
+    return (r == 1.0) | (r == 1.0 + 0x1p-52) | (r != r);
+}
 
 // For real z with |z| > n the fraction takes about |z| - n + 7 |z|^(1/3)
 // passes (absorption shortens this a lot; |z| <= n needs a few hundred at
@@ -31,12 +43,27 @@ inline constexpr int kLentzPassLimit = 250000000;
 int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result,
                        int passLimit = kLentzPassLimit);
 
+// The arguments of the four tables, and D_N at each of them.
+struct TableArguments {
+    ComplexResult m2y, m2x, m1x;
+    double y;
+};
+
+struct TableStarts {
+    ComplexResult m2y, m2x, m1x;
+    double y;
+};
+
 // Fills entries 1..N + 1 of the four tables from the arguments m2*y, m2*x,
 // m1*x and y. Returns false and writes nothing when a continued fraction hits
 // kLentzPassLimit. Needs 0 <= termCount and tables of termCount + 2 entries.
 bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
                              double m2xIm, double m1xRe, double m1xIm, double y,
                              const LogDerivativeTables& tables);
+
+// The same on the given vector path, which must be supported.
+bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
+                               const LogDerivativeTables& tables);
 
 }  // namespace coatedmie
 

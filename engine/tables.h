@@ -66,8 +66,9 @@ inline CoefficientArrays coefficientArraysIn(double* storage, int entries) {
             arrayIn(storage, entries, 10)};
 }
 
-// The log-derivative tables of the free functions (static, zero at start).
+// The tables of the free functions (static, zero at start).
 LogDerivativeTables logDerivativeTables();
+CoefficientArrays coefficientArrays();
 
 // Fills the tables and the coefficients of orders 1..termCount of the
 // scatterer. Returns false, writing nothing, when a continued fraction that

@@ -5,12 +5,17 @@
 // operation, the same libm).
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include <coatedmie/engine.h>
 #include <gtest/gtest.h>
 
 #include "complex_kernel.h"
 #include "engine_test_support.h"
+#include "library_square.h"
+#include "log_derivative.h"
 
 namespace coatedmie {
 namespace {
@@ -86,6 +91,85 @@ TEST(ExactArithmetic, PowerFunctionSquaresAreLibraryCalls) {
     computeIntensity(20, 0x1.5274ab5542f2dp+0, r);  // sin(theta) has 27 bits: a tie
     EXPECT_EQ(bitsOf(r.I1), bitsOf(0x1.a89c6574211c3p+1));  // x*x: ...1c9
     EXPECT_EQ(bitsOf(r.I2), bitsOf(0x1.b84d35ac6095ap+1));
+}
+
+double fromBits(std::uint64_t bits) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// The exact error of x*x in units of its last place, in long double (64-bit
+// significand: the 106-bit square's error is exact to 11 bits there).
+double squareErrorInUlps(double x) {
+    const long double exact = static_cast<long double>(x) * x;
+    const double p = x * x;
+    return static_cast<double>((exact - p) / (std::nextafter(p, std::numeric_limits<double>::infinity()) - p));
+}
+
+// librarySquare against the library's pow on many millions of values: random
+// bit patterns over the shortcut's range and beyond it, the exact squares
+// that are ties (27-bit significands) and their neighbours, and the values
+// that the shortcut accepts closest to its margin.
+TEST(ExactArithmetic, LibrarySquaresAreThePowerFunctionsBits) {
+#ifdef COATEDMIE_LONG_SWEEP
+    constexpr int kRandom = 1 << 28;
+#else
+    constexpr int kRandom = 1 << 23;
+#endif
+    std::mt19937_64 random(0x5eed);
+    int nearMargin = 0;
+    auto check = [&](double x) {
+        const double square = librarySquare(x);
+        if (bitsOf(square) != bitsOf(powFunction(x, 2.0))) {
+            ADD_FAILURE() << std::hexfloat << x << ": " << square << " against pow's " << powFunction(x, 2.0);
+            return false;
+        }
+        return true;
+    };
+    for (int i = 0; i < kRandom; ++i) {
+        // Exponents 2^-440 .. 2^440 around the shortcut's 2^-400 .. 2^400.
+        const std::uint64_t fraction = random() & kFractionMask;
+        const std::uint64_t exponent = 1023 - 440 + random() % 881;
+        const double x = fromBits((random() & (1ULL << 63)) | (exponent << 52) | fraction);
+        if (!check(x)) return;
+        const double error = std::fabs(squareErrorInUlps(x));
+        if (error > 0.44 && error <= 0.45) ++nearMargin;
+    }
+    for (int i = 0; i < (1 << 20); ++i) {
+        // An odd 27-bit significand squares to 54 bits: exactly halfway.
+        const double tie = std::ldexp(static_cast<double>((random() & ((1ULL << 26) - 1)) | (1ULL << 26) | 1),
+                                      static_cast<int>(random() % 200) - 100);
+        double x = tie;
+        for (int step = 0; step < 4; ++step, x = std::nextafter(x, 1e300)) {
+            if (!check(x) || !check(std::nextafter(tie, 0.0))) return;
+        }
+    }
+    for (double x : {0.0, -0.0, 5e-324, 1e-300, 0x1p-400, 0x1p400, 1.0, -1.0, 1e300, 3.0,
+                     std::numeric_limits<double>::infinity(), std::nan("")}) {
+        if (!check(x)) return;
+    }
+    // About 1% of the random values fall within 0.01 ulp under the margin.
+    EXPECT_GT(nearMargin, kRandom / 200);
+}
+
+// The continued fractions' lanes stop by comparing |ratio|^2 with 1 and
+// 1 + 2^-52; the scalar fraction by |1 - sqrt(r)| < 1e-20. The same decision
+// for every double within 4096 places of 1 and at the ends of the range.
+TEST(ExactArithmetic, LentzStopTestWithoutTheSquareRoot) {
+    auto bySquareRoot = [](double r) {
+        const double t = std::fabs(1.0 - std::sqrt(r));
+        return t < kLentzTolerance || std::isnan(t);
+    };
+    std::vector<double> values = {0.0, 5e-324, 0.5, 2.0, 1e300, std::numeric_limits<double>::infinity(),
+                                  std::nan("")};
+    double below = 1.0, above = 1.0;
+    for (int i = 0; i < 4096; ++i) {
+        values.push_back(below = std::nextafter(below, 0.0));
+        values.push_back(above = std::nextafter(above, 2.0));
+    }
+    values.push_back(1.0);
+    for (double r : values) EXPECT_EQ(lentzStops(r) != 0, bySquareRoot(r)) << std::hexfloat << r;
 }
 
 }  // namespace
