@@ -190,6 +190,40 @@ template <typename V>
     }
 }
 
+struct EfficiencySums {
+    double ext;  // sum (2n + 1) Re(a_n + b_n)
+    double sca;  // sum (2n + 1) (|a_n|^2 + |b_n|^2), squares from pow
+};
+
+// The squares of four orders side by side, the sums in the order of the
+// orders.
+template <typename V>
+[[gnu::always_inline]] inline EfficiencySums sumOrders(const CoefficientView& c) {
+    EfficiencySums sums{0.0, 0.0};
+    inLanes<V>(c.termCount, [&](auto tag, int i) __attribute__((always_inline)) {
+        using W = typename decltype(tag)::Lanes;
+        const int n = 1 + i;
+        double squares[kLaneCount<W>];
+        if constexpr (kLaneCount<W> == 1) {
+            squares[0] = ((librarySquare(c.aRe[n]) + librarySquare(c.aIm[n])) + librarySquare(c.bRe[n])) +
+                         librarySquare(c.bIm[n]);
+        } else {
+            const W s = ((librarySquares(load<W>(c.aRe + n)) + librarySquares(load<W>(c.aIm + n))) +
+                         librarySquares(load<W>(c.bRe + n))) +
+                        librarySquares(load<W>(c.bIm + n));
+            store<W>(squares, s);
+        }
+        for (int lane = 0; lane < kLaneCount<W>; ++lane) {
+            const double f = 2.0 * (n + lane) + 1.0;
+            sums.ext = (c.aRe[n + lane] + c.bRe[n + lane]) * f + sums.ext;
+            sums.sca = squares[lane] * f + sums.sca;
+        }
+    });
+    return sums;
+}
+
+EfficiencySums sumOrdersPortable(const CoefficientView& c) { return sumOrders<Lanes2>(c); }
+
 using OrderPasses = void (*)(const SeriesArguments&, int, const LogDerivativeTables&,
                              const CoefficientArrays&, Recurrences&);
 
@@ -207,6 +241,10 @@ __attribute__((target("avx2"))) void runOrdersAvx2(const SeriesArguments& a, int
                                                    Recurrences& r) {
     runOrders<Lanes4>(a, termCount, D, c, r);
 }
+
+__attribute__((target("avx2"))) EfficiencySums sumOrdersAvx2(const CoefficientView& c) {
+    return sumOrders<Lanes4>(c);
+}
 #endif
 
 OrderPasses orderPassesFor(VectorPath path) {
@@ -215,6 +253,14 @@ OrderPasses orderPassesFor(VectorPath path) {
 #endif
     (void)path;
     return runOrdersPortable;
+}
+
+EfficiencySums sumOrdersOn(VectorPath path, const CoefficientView& c) {
+#ifdef COATEDMIE_X86_PATHS
+    if (path != VectorPath::portable) return sumOrdersAvx2(c);
+#endif
+    (void)path;
+    return sumOrdersPortable(c);
 }
 
 }  // namespace
@@ -270,18 +316,10 @@ bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables&
 
 double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
                            EfficiencyRecord& efficiencies) {
-    // The sums in a loop of their own, from the stored coefficients in the
-    // order of the orders.
-    double sumExt = 0.0;
-    double sumSca = 0.0;
-    for (int n = 1; n <= c.termCount; ++n) {
-        const double f = 2.0 * n + 1.0;
-        sumExt = (c.aRe[n] + c.bRe[n]) * f + sumExt;
-        const double squares = ((librarySquare(c.aRe[n]) + librarySquare(c.aIm[n])) +
-                                librarySquare(c.bRe[n])) +
-                               librarySquare(c.bIm[n]);
-        sumSca = squares * f + sumSca;
-    }
+    static const VectorPath path = selectedVectorPath();
+    const EfficiencySums sums = sumOrdersOn(path, c);
+    const double sumExt = sums.ext;
+    const double sumSca = sums.sca;
 
     // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
     // the core's cross-section.

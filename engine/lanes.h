@@ -20,6 +20,22 @@ typedef double Lanes8 __attribute__((vector_size(64)));
 template <typename V>
 inline constexpr int kLaneCount = sizeof(V) / sizeof(double);
 
+// The integer vector of the same lanes, for bit operations and comparisons.
+template <typename V>
+struct LaneBits;
+template <>
+struct LaneBits<Lanes2> {
+    typedef long long type __attribute__((vector_size(16)));
+};
+template <>
+struct LaneBits<Lanes4> {
+    typedef long long type __attribute__((vector_size(32)));
+};
+template <>
+struct LaneBits<Lanes8> {
+    typedef long long type __attribute__((vector_size(64)));
+};
+
 // Every lane set to s (for -0.0 too, which 0.0 + s would turn into +0.0).
 template <typename V>
 [[gnu::always_inline]] inline V splat(double s) {

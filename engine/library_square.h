@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "lanes.h"
+
 // The shortcut holds for glibc's pow from 2.28 on (the bound above); other C
 // libraries always take the call.
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
@@ -69,6 +71,39 @@ inline double librarySquare(double x) {
     }
 #endif
     return libraryPowSquare(x);
+}
+
+// librarySquare lane by lane: the shortcut's test side by side, the call
+// for the lanes it cannot decide.
+template <typename V>
+[[gnu::always_inline]] inline V librarySquares(V x) {
+#if COATEDMIE_LIBRARY_SQUARE_SHORTCUT
+    using Bits = typename LaneBits<V>::type;
+    constexpr long long kMagnitudeBits = static_cast<long long>(kExponentMask | kFractionMask);
+    constexpr long long kExponentBits = static_cast<long long>(kExponentMask);
+    constexpr long long kFractionBits = static_cast<long long>(kFractionMask);
+    const V p = x * x;
+    const V magnitude = (V)((Bits)x & kMagnitudeBits);
+    const V c = kDekkerSplitter * x;
+    const V hi = c - (c - x);
+    const V lo = x - hi;
+    const V error = ((hi * hi - p) + 2.0 * (hi * lo)) + lo * lo;
+    const V errorMagnitude = (V)((Bits)error & kMagnitudeBits);
+    const V binade = (V)((Bits)p & kExponentBits);
+    const Bits decided = (magnitude >= kShortcutMin) & (magnitude <= kShortcutMax) &
+                         (((Bits)p & kFractionBits) != 0) & (errorMagnitude <= binade * kAcceptedSquareError);
+    V square = p;
+    for (int lane = 0; lane < kLaneCount<V>; ++lane) {
+        if (decided[lane] == 0) square[lane] = libraryPowSquare(x[lane]);
+    }
+    return square;
+#else
+    V square;
+    for (int lane = 0; lane < kLaneCount<V>; ++lane) {
+        square[lane] = libraryPowSquare(x[lane]);
+    }
+    return square;
+#endif
 }
 
 }  // namespace coatedmie

@@ -107,7 +107,7 @@ double squareErrorInUlps(double x) {
     return static_cast<double>((exact - p) / (std::nextafter(p, std::numeric_limits<double>::infinity()) - p));
 }
 
-// librarySquare against the library's pow on many millions of values: random
+// librarySquare and its lanes against the library's pow on many millions of values: random
 // bit patterns over the shortcut's range and beyond it, the exact squares
 // that are ties (27-bit significands) and their neighbours, and the values
 // that the shortcut accepts closest to its margin.
@@ -121,8 +121,12 @@ TEST(ExactArithmetic, LibrarySquaresAreThePowerFunctionsBits) {
     int nearMargin = 0;
     auto check = [&](double x) {
         const double square = librarySquare(x);
-        if (bitsOf(square) != bitsOf(powFunction(x, 2.0))) {
-            ADD_FAILURE() << std::hexfloat << x << ": " << square << " against pow's " << powFunction(x, 2.0);
+        const Lanes2 squares = librarySquares(Lanes2{x, -x});
+        const double expected = powFunction(x, 2.0);
+        if (bitsOf(square) != bitsOf(expected) || bitsOf(squares[0]) != bitsOf(expected) ||
+            bitsOf(squares[1]) != bitsOf(powFunction(-x, 2.0))) {
+            ADD_FAILURE() << std::hexfloat << x << ": " << square << " and lanes " << squares[0] << ", "
+                          << squares[1] << " against pow's " << expected;
             return false;
         }
         return true;
