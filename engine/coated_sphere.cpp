@@ -288,7 +288,7 @@ bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const L
                      const CoefficientArrays& coefficients) {
     const double y = s.y;
     const double x = s.x;
-    const double ySquare = std::pow(y, 2.0);
+    const double ySquare = librarySquare(y);
     const ComplexResult m2y{s.m2Re * y, s.m2Im * y};
     const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
     const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
@@ -324,7 +324,7 @@ double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
     // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
     // the core's cross-section.
     const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
-    const double normSquare = vacuumShell ? std::pow(s.x, 2.0) : std::pow(s.y, 2.0);
+    const double normSquare = vacuumShell ? librarySquare(s.x) : librarySquare(s.y);
     efficiencies.Kext = (sumExt + sumExt) / normSquare;
     efficiencies.Ksca = (sumSca + sumSca) / normSquare;
     efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;

@@ -5,6 +5,8 @@
 
 #include <coatedmie/engine.h>
 
+#include "library_square.h"
+
 namespace coatedmie {
 
 void computeIntensity(int termCount, double theta, IntensityRecord& intensity) {
@@ -14,7 +16,7 @@ void computeIntensity(int termCount, double theta, IntensityRecord& intensity) {
     const int lastOrder = termCount < kMaxTermCount ? termCount : kMaxTermCount;
 
     const double mu = std::cos(theta);
-    const double sinSquare = std::pow(std::sin(theta), 2.0);
+    const double sinSquare = librarySquare(std::sin(theta));
     double piPrev = 1.0;
     double piPrev2 = 0.0;
     // pi_n' (derivative with respect to cos(theta)), which gives

@@ -12,6 +12,7 @@
 
 #include <coatedmie/engine.h>
 
+#include "library_square.h"
 #include "lanes.h"
 #include "vector_paths.h"
 #include "tables.h"
@@ -89,7 +90,7 @@ template <typename V>
         double sinSquare = 0.0;
         if (j < count) {
             mu = std::cos(theta[j]);
-            sinSquare = std::pow(std::sin(theta[j]), 2.0);
+            sinSquare = librarySquare(std::sin(theta[j]));
         }
         s.mu[j / B::kWidth][j % B::kWidth] = mu;
         s.sinSquare[j / B::kWidth][j % B::kWidth] = sinSquare;

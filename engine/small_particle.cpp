@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "complex_kernel.h"
+#include "library_square.h"
 #include "start_values.h"
 
 namespace coatedmie {
@@ -119,7 +120,7 @@ void smallParticleCoefficients(const Scatterer& sphere, int termCount,
     riccatiRatios(m2x, termCount, s, tables.Dm2xRe, tables.Dm2xIm, atM2x);
     riccatiRatios(m1x, termCount, s, tables.Dm1xRe, tables.Dm1xIm, atM1x);
 
-    const double ySquare = std::pow(y, 2.0);
+    const double ySquare = librarySquare(y);
     ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s);
     ComplexResult shellRatio = smallArgumentShellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s);
     // A shell of zero thickness absorbs nothing, whatever its index.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "library_square.h"
+
 namespace coatedmie {
 
 namespace {
@@ -21,14 +23,14 @@ double seriesFactor(const double (&terms)[3], double ySquare) {
 ComplexResult psiOverXiStartValue(double y, double ySquare, int signConvention) {
     if (y < kSmallParticleLimit) {
         const double leading = ySquare * y / 3.0;
-        const double numeratorRe = std::pow(leading * seriesFactor(kSineTerms, ySquare), 2.0);
+        const double numeratorRe = librarySquare(leading * seriesFactor(kSineTerms, ySquare));
         double numeratorIm = -(leading * seriesFactor(kDoubleAngleTerms, ySquare));
         if (signConvention == +1) {
             numeratorIm = -numeratorIm;
         }
         return {numeratorRe / (ySquare + 1.0), numeratorIm / (ySquare + 1.0)};
     }
-    const double numeratorRe = std::pow(std::sin(y) - y * std::cos(y), 2.0);
+    const double numeratorRe = librarySquare(std::sin(y) - y * std::cos(y));
     double numeratorIm = y * std::cos(2.0 * y) + 0.5 * (std::sin(2.0 * y) * (ySquare - 1.0));
     if (signConvention == +1) {
         numeratorIm = -numeratorIm;
