@@ -81,6 +81,10 @@ const CoefficientTables& coefficientTables() { return staticCoefficients; }
 
 double normSquareOfLastComputation() { return lastNormSquare; }
 
+void computeIntensity(int termCount, double theta, IntensityRecord& intensity) {
+    computeIntensities(staticCoefficientView(termCount), &theta, 1, &intensity.I1, &intensity.I2);
+}
+
 void computeIntensities(int termCount, const double* theta, int count, double* I1, double* I2) {
     computeIntensities(staticCoefficientView(termCount), theta, count, I1, I2);
 }
@@ -96,6 +100,7 @@ Engine::Engine(Engine&& other) noexcept
     : storage_(std::exchange(other.storage_, nullptr)),
       capacity_(std::exchange(other.capacity_, 0)),
       termCount_(std::exchange(other.termCount_, 0)),
+      signConvention_(std::exchange(other.signConvention_, +1)),
       efficiencies_(std::exchange(other.efficiencies_, {0.0, 0.0, 0.0})),
       normSquare_(std::exchange(other.normSquare_, 0.0)) {}
 
@@ -105,6 +110,7 @@ Engine& Engine::operator=(Engine&& other) noexcept {
         storage_ = std::exchange(other.storage_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         termCount_ = std::exchange(other.termCount_, 0);
+        signConvention_ = std::exchange(other.signConvention_, +1);
         efficiencies_ = std::exchange(other.efficiencies_, {0.0, 0.0, 0.0});
         normSquare_ = std::exchange(other.normSquare_, 0.0);
     }
@@ -138,6 +144,7 @@ int Engine::compute(double alpha1, double index1Re, double index1Im, double alph
         capacity_ = entries - 2;
     }
     termCount_ = termCount;
+    signConvention_ = s.signConvention;
     normSquare_ = computeEfficiencies(s, coefficients(), efficiencies_);
     return termCount;
 }
@@ -164,6 +171,31 @@ void Engine::intensities(const double* theta, int count, double* I1, double* I2)
         I1[i] = 0.0;
         I2[i] = 0.0;
     }
+}
+
+void Engine::amplitudes(const double* theta, int count, const AmplitudeArrays& S) const {
+    if (termCount_ > 0) {
+        computeAmplitudes(coefficients(), theta, count, S);
+        return;
+    }
+    for (int i = 0; i < count; ++i) S.S1Re[i] = S.S1Im[i] = S.S2Re[i] = S.S2Im[i] = 0.0;
+}
+
+void Engine::mueller(const double* theta, int count, const MuellerArrays& M) const {
+    if (termCount_ > 0) {
+        computeMueller(coefficients(), signConvention_, theta, count, M);
+        return;
+    }
+    for (int i = 0; i < count; ++i) M.S11[i] = M.S12[i] = M.S33[i] = M.S34[i] = 0.0;
+}
+
+void Engine::phaseFunction(const double* theta, int count, double* p) const {
+    if (termCount_ > 0) {
+        const double scale = 2.0 / (normSquare_ * efficiencies_.Ksca);
+        computeScaledIntensitySum(coefficients(), {theta, nullptr}, count, scale, p);
+        return;
+    }
+    for (int i = 0; i < count; ++i) p[i] = std::nan("");
 }
 
 std::size_t Engine::workspaceBytes() const {

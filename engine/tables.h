@@ -85,9 +85,24 @@ double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
 void computeDerivedQuantities(const CoefficientView& c, double normSquare,
                               const EfficiencyRecord& efficiencies, DerivedQuantityRecord& derived);
 
-// I1 and I2 at count angles from the coefficients of orders 1..max(N, 1).
+// The angles of an angular evaluation: theta (radians), or, where theta is
+// null, mu = cos(theta) directly, with sin^2(theta) = (1 - mu)(1 + mu).
+struct AngleSource {
+    const double* theta;
+    const double* mu;
+};
+
+// From the coefficients of orders 1..max(N, 1), at count angles (theta in
+// radians): I1 and I2; the amplitudes S1 and S2; the Mueller elements, in the
+// convention of the positive sign whatever the computation's sign; and
+// (I1 + I2) * scale.
 void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1,
                         double* I2);
+void computeAmplitudes(const CoefficientView& c, const double* theta, int count, const AmplitudeArrays& S);
+void computeMueller(const CoefficientView& c, int signConvention, const double* theta, int count,
+                    const MuellerArrays& M);
+void computeScaledIntensitySum(const CoefficientView& c, const AngleSource& angles, int count, double scale,
+                               double* out);
 
 }  // namespace coatedmie
 

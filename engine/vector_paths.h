@@ -31,6 +31,10 @@ VectorPath selectedVectorPath();
 void computeIntensitiesOn(VectorPath path, const CoefficientView& c, const double* theta, int count,
                           double* I1, double* I2);
 
+// computeAmplitudes on the given path, which must be supported.
+void computeAmplitudesOn(VectorPath path, const CoefficientView& c, const double* theta, int count,
+                         const AmplitudeArrays& S);
+
 // computeSeries on the given path, which must be supported.
 bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& tables,
                      const CoefficientArrays& coefficients);

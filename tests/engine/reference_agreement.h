@@ -66,32 +66,40 @@ inline void expectSameAsReference(const Layers& l) {
     }
 }
 
-// computeIntensities as dispatched and on every path this processor runs.
+// computeIntensities as dispatched and on every path this processor runs,
+// and the amplitudes on every path, whose squared moduli must be these
+// intensities: all against the reference's one angle at a time.
 inline void expectSameAsOneAngleAtATime(int termCount, const std::vector<double>& theta, const std::string& grid) {
     const int count = static_cast<int>(theta.size());
     std::vector<double> oneI1(count), oneI2(count);
     for (int i = 0; i < count; ++i) {
         IntensityRecord r{0.0, -1.0, -1.0};
-        computeIntensity(termCount, theta[i], r);
+        reference::computeIntensity(coefficientTables(), termCount, theta[i], r);
         oneI1[i] = r.I1;
         oneI2[i] = r.I2;
     }
+    const CoefficientTables& c = coefficientTables();
+    const CoefficientView view{termCount < kMaxTermCount ? termCount : kMaxTermCount, c.aRe, c.aIm, c.bRe, c.bIm};
     for (int p = -1; p < static_cast<int>(std::size(kVectorPaths)); ++p) {
         if (p >= 0 && !vectorPathSupported(kVectorPaths[p])) continue;
         std::vector<double> I1(count, -1.0), I2(count, -1.0);
+        std::vector<double> S1Re(count), S1Im(count), S2Re(count), S2Im(count);
         if (p < 0) {
             computeIntensities(termCount, theta.data(), count, I1.data(), I2.data());
         } else {
-            const CoefficientTables& c = coefficientTables();
-            const CoefficientView view{termCount < kMaxTermCount ? termCount : kMaxTermCount, c.aRe, c.aIm, c.bRe,
-                                       c.bIm};
             computeIntensitiesOn(kVectorPaths[p], view, theta.data(), count, I1.data(), I2.data());
+            computeAmplitudesOn(kVectorPaths[p], view, theta.data(), count,
+                                {S1Re.data(), S1Im.data(), S2Re.data(), S2Im.data()});
         }
         for (int i = 0; i < count; ++i) {
+            const char* where = p < 0 ? "dispatched" : vectorPathName(kVectorPaths[p]);
             ASSERT_TRUE(sameBits(I1[i], oneI1[i]) && sameBits(I2[i], oneI2[i]))
-                << (p < 0 ? "dispatched" : vectorPathName(kVectorPaths[p])) << " path, N = " << termCount
-                << ", " << grid << ", angle " << i << " (theta = " << theta[i] << "): I1 " << I1[i] << " vs "
-                << oneI1[i] << ", I2 " << I2[i] << " vs " << oneI2[i];
+                << where << " path, N = " << termCount << ", " << grid << ", angle " << i << " (theta = " << theta[i]
+                << "): I1 " << I1[i] << " vs " << oneI1[i] << ", I2 " << I2[i] << " vs " << oneI2[i];
+            if (p < 0) continue;
+            ASSERT_TRUE(sameBits(S1Re[i] * S1Re[i] + S1Im[i] * S1Im[i], oneI1[i]) &&
+                        sameBits(S2Re[i] * S2Re[i] + S2Im[i] * S2Im[i], oneI2[i]))
+                << where << " path amplitudes, N = " << termCount << ", " << grid << ", angle " << i;
         }
     }
 }

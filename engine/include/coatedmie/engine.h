@@ -218,6 +218,32 @@ struct CoefficientView {
     const double* bIm;
 };
 
+// Complex amplitudes S1(theta) and S2(theta), as arrays of real and imaginary
+// parts: |S1|^2 = I1 and |S2|^2 = I2 from the same doubles. They follow the
+// sign convention of the input like the coefficients: indices n - ik give the
+// complex conjugates of the amplitudes of n + ik.
+struct AmplitudeArrays {
+    double* S1Re;
+    double* S1Im;
+    double* S2Re;
+    double* S2Im;
+};
+
+// The Mueller matrix of a sphere, unnormalised like I1 and I2, in the
+// convention of Bohren and Huffman (time factor exp(-i omega t)):
+//   S11 = (|S2|^2 + |S1|^2)/2   S12 = (|S2|^2 - |S1|^2)/2
+//   S33 = Re(S2 S1*)            S34 = Im(S2 S1*)
+// with S22 = S11, S44 = S33, S21 = S12, S43 = -S34, the other eight 0. A
+// property of the particle: both sign conventions of the input give the same
+// four elements. -S12/S11 is the degree of linear polarisation of the light
+// scattered from unpolarised light.
+struct MuellerArrays {
+    double* S11;
+    double* S12;
+    double* S33;
+    double* S34;
+};
+
 // One computation at a time per object; const members may be called from
 // several threads at once. The object allocates when a computation needs more
 // orders than it holds and keeps that storage for later ones: about 88 bytes
@@ -252,6 +278,16 @@ public:
     DerivedQuantityRecord derivedQuantities() const;
     void intensities(const double* theta, int count, double* I1, double* I2) const;
 
+    // At count angles theta (radians), from the same sums as the intensities:
+    // the amplitudes, the Mueller elements, and the phase function
+    //   p(theta) = 2 (I1 + I2) / (s^2 Ksca),
+    // s^2 = normSquare(), normalised so that its mean over all directions is
+    // 1 (its integral over the sphere is 4 pi). All zero (p NaN) before the
+    // first computation.
+    void amplitudes(const double* theta, int count, const AmplitudeArrays& S) const;
+    void mueller(const double* theta, int count, const MuellerArrays& M) const;
+    void phaseFunction(const double* theta, int count, double* p) const;
+
     // Bytes held for the tables.
     std::size_t workspaceBytes() const;
 
@@ -259,6 +295,7 @@ private:
     double* storage_ = nullptr;
     int capacity_ = 0;  // orders the storage holds
     int termCount_ = 0;
+    int signConvention_ = +1;
     EfficiencyRecord efficiencies_{0.0, 0.0, 0.0};
     double normSquare_ = 0.0;
 };

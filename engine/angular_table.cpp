@@ -1,0 +1,299 @@
+// The amplitude sums S1 = sum w_n (a_n pi_n + b_n tau_n) and
+// S2 = sum w_n (a_n tau_n + b_n pi_n), w_n = (2n + 1)/(n (n + 1)), of many
+// angles at once, with the angular functions pi_n, tau_n of cos(theta) by
+// upward recurrence. One angle at a time, each order waits on the previous
+// one (the division in the pi_n recurrence ends a chain of dependent
+// operations), so the processor idles most of the time. Here the orders are
+// the outer loop and a block of angles the inner one: the angles are
+// independent, fill the pipelines and the vector lanes, and share the order's
+// coefficients and weight. Every angle goes through exactly the operations of
+// the one-angle evaluation on the same operands, each rounded by itself (IEEE
+// vector arithmetic rounds lane by lane like the scalar one; nothing is
+// fused), so every value keeps its bits whatever the lane and the width.
+//
+// What the sums become (intensities, amplitudes, Mueller elements, the phase
+// function) is a projection applied to each vector of angles at the end.
+#include <cmath>
+
+#include <coatedmie/engine.h>
+
+#include "lanes.h"
+#include "library_square.h"
+#include "tables.h"
+#include "vector_paths.h"
+
+namespace coatedmie {
+
+namespace {
+
+// Angles per block: the ten values carried per angle (cos theta, sin^2 theta,
+// pi and pi' of the two previous orders, the four sums) take 20 KiB, which
+// stays in the level-1 data cache while the block runs through all orders.
+constexpr int kAngleBlock = 256;
+
+
+template <typename V>
+struct Block {
+    static constexpr int kWidth = sizeof(V) / sizeof(double);
+    static constexpr int kVectors = kAngleBlock / kWidth;
+    static_assert(kAngleBlock % kWidth == 0, "whole vectors per block");
+
+    V mu[kVectors];
+    V sinSquare[kVectors];
+    // pi_n and pi_n' of the last two orders: A and B swap roles every order,
+    // so the new values overwrite the ones that are no longer needed.
+    V piA[kVectors];
+    V piB[kVectors];
+    V piPrimeA[kVectors];
+    V piPrimeB[kVectors];
+    V s1Re[kVectors];
+    V s1Im[kVectors];
+    V s2Re[kVectors];
+    V s2Im[kVectors];
+};
+
+// Adds order n >= 2 to the sums of the first `vectors` vectors of angles,
+// with pi_{n-1} in piPrev and pi_{n-2}, pi'_{n-2} in piPrev2, piPrimePrev2,
+// which receive pi_n and pi'_n.
+template <typename V>
+[[gnu::always_inline]] inline void addOrder(const CoefficientView& c, int n, int vectors,
+                                            const V* mu, const V* sinSquare, const V* piPrev,
+                                            V* piPrev2, V* piPrimePrev2, V* s1Re, V* s1Im,
+                                            V* s2Re, V* s2Im) {
+    const double order = static_cast<double>(n);
+    const double twoOrderMinusOne = 2.0 * order - 1.0;
+    const double orderMinusOne = order - 1.0;
+    const double w = ((2.0 * order + 1.0) / order) / (order + 1.0);
+    const double aRe = c.aRe[n];
+    const double aIm = c.aIm[n];
+    const double bRe = c.bRe[n];
+    const double bIm = c.bIm[n];
+    for (int i = 0; i < vectors; ++i) {
+        const V piN = ((mu[i] * twoOrderMinusOne) * piPrev[i] - order * piPrev2[i]) / orderMinusOne;
+        const V piPrimeN = twoOrderMinusOne * piPrev[i] + piPrimePrev2[i];
+        const V tauN = mu[i] * piN - sinSquare[i] * piPrimeN;
+        piPrev2[i] = piN;
+        piPrimePrev2[i] = piPrimeN;
+        s1Re[i] = (piN * aRe + tauN * bRe) * w + s1Re[i];
+        s2Re[i] = (tauN * aRe + piN * bRe) * w + s2Re[i];
+        s1Im[i] = (piN * aIm + tauN * bIm) * w + s1Im[i];
+        s2Im[i] = (tauN * aIm + piN * bIm) * w + s2Im[i];
+    }
+}
+
+// One block of count <= kAngleBlock angles, the first of them angle `first`
+// of the call.
+template <typename V, typename Projection>
+[[gnu::always_inline]] inline void evaluateBlock(const CoefficientView& c, int lastOrder,
+                                                 const AngleSource& angles, int first, int count,
+                                                 const Projection& project) {
+    using B = Block<V>;
+    B s;
+    const int vectors = (count + B::kWidth - 1) / B::kWidth;
+    for (int j = 0; j < vectors * B::kWidth; ++j) {
+        // Lanes past the last angle carry theta = 0: finite, and dropped.
+        double mu = 1.0;
+        double sinSquare = 0.0;
+        if (j < count && angles.theta != nullptr) {
+            mu = std::cos(angles.theta[first + j]);
+            sinSquare = librarySquare(std::sin(angles.theta[first + j]));
+        } else if (j < count) {
+            mu = angles.mu[first + j];
+            sinSquare = (1.0 - mu) * (1.0 + mu);
+        }
+        s.mu[j / B::kWidth][j % B::kWidth] = mu;
+        s.sinSquare[j / B::kWidth][j % B::kWidth] = sinSquare;
+    }
+
+    // Order 1, whatever the term count: pi_1 = 1, tau_1 = mu, w_1 = 3/2.
+    const double w1 = ((2.0 * 1 + 1.0) / 1.0) / (1.0 + 1.0);
+    const V zero = V{};
+    const V pi1 = zero + 1.0;
+    for (int i = 0; i < vectors; ++i) {
+        const V tau1 = s.mu[i];
+        s.piA[i] = pi1;
+        s.piB[i] = zero;
+        s.piPrimeA[i] = zero;
+        s.piPrimeB[i] = zero;
+        s.s1Re[i] = (pi1 * c.aRe[1] + tau1 * c.bRe[1]) * w1;
+        s.s1Im[i] = (pi1 * c.aIm[1] + tau1 * c.bIm[1]) * w1;
+        s.s2Re[i] = (tau1 * c.aRe[1] + pi1 * c.bRe[1]) * w1;
+        s.s2Im[i] = (tau1 * c.aIm[1] + pi1 * c.bIm[1]) * w1;
+    }
+
+    int n = 2;
+    for (; n + 1 <= lastOrder; n += 2) {
+        addOrder<V>(c, n, vectors, s.mu, s.sinSquare, s.piA, s.piB, s.piPrimeB, s.s1Re, s.s1Im,
+                    s.s2Re, s.s2Im);
+        addOrder<V>(c, n + 1, vectors, s.mu, s.sinSquare, s.piB, s.piA, s.piPrimeA, s.s1Re,
+                    s.s1Im, s.s2Re, s.s2Im);
+    }
+    if (n <= lastOrder) {
+        addOrder<V>(c, n, vectors, s.mu, s.sinSquare, s.piA, s.piB, s.piPrimeB, s.s1Re, s.s1Im,
+                    s.s2Re, s.s2Im);
+    }
+
+    for (int i = 0; i < vectors; ++i) {
+        const int lanes = count - i * B::kWidth < B::kWidth ? count - i * B::kWidth : B::kWidth;
+        project(first + i * B::kWidth, lanes, s.s1Re[i], s.s1Im[i], s.s2Re[i], s.s2Im[i]);
+    }
+}
+
+template <typename V, typename Projection>
+[[gnu::always_inline]] inline void evaluateAngles(const CoefficientView& c, const AngleSource& angles, int count,
+                                                  const Projection& project) {
+    for (int first = 0; first < count; first += kAngleBlock) {
+        const int blockCount = count - first < kAngleBlock ? count - first : kAngleBlock;
+        evaluateBlock<V>(c, c.termCount, angles, first, blockCount, project);
+    }
+}
+
+template <typename Projection>
+void evaluatePortable(const CoefficientView& c, const AngleSource& angles, int count, const Projection& project) {
+    evaluateAngles<Lanes2>(c, angles, count, project);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define COATEDMIE_X86_PATHS 1
+
+// Only the instruction sets named here: no FMA, whose fused rounding would
+// change the results.
+template <typename Projection>
+__attribute__((target("avx2"))) void evaluateAvx2(const CoefficientView& c, const AngleSource& angles, int count,
+                                                  const Projection& project) {
+    evaluateAngles<Lanes4>(c, angles, count, project);
+}
+
+template <typename Projection>
+__attribute__((target("avx512f"))) void evaluateAvx512(const CoefficientView& c, const AngleSource& angles,
+                                                       int count, const Projection& project) {
+    evaluateAngles<Lanes8>(c, angles, count, project);
+}
+#endif
+
+template <typename Projection>
+void evaluateOn(VectorPath path, const CoefficientView& c, const AngleSource& angles, int count,
+                const Projection& project) {
+    switch (path) {
+#ifdef COATEDMIE_X86_PATHS
+        case VectorPath::avx2:
+            return evaluateAvx2(c, angles, count, project);
+        case VectorPath::avx512:
+            return evaluateAvx512(c, angles, count, project);
+#endif
+        default:
+            return evaluatePortable(c, angles, count, project);
+    }
+}
+
+template <typename Projection>
+void evaluate(const CoefficientView& c, const AngleSource& angles, int count, const Projection& project) {
+    static const VectorPath path = selectedVectorPath();
+    evaluateOn(path, c, angles, count, project);
+}
+
+// The projections, each applied to one vector of `lanes` angles from angle
+// `first` on. Lanes past the last angle are dropped.
+struct IntensityProjection {
+    double* I1;
+    double* I2;
+    template <typename V>
+    [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
+        const V i1 = s1Re * s1Re + s1Im * s1Im;
+        const V i2 = s2Re * s2Re + s2Im * s2Im;
+        for (int lane = 0; lane < lanes; ++lane) {
+            I1[first + lane] = i1[lane];
+            I2[first + lane] = i2[lane];
+        }
+    }
+};
+
+struct AmplitudeProjection {
+    double* S1Re;
+    double* S1Im;
+    double* S2Re;
+    double* S2Im;
+    template <typename V>
+    [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
+        for (int lane = 0; lane < lanes; ++lane) {
+            S1Re[first + lane] = s1Re[lane];
+            S1Im[first + lane] = s1Im[lane];
+            S2Re[first + lane] = s2Re[lane];
+            S2Im[first + lane] = s2Im[lane];
+        }
+    }
+};
+
+// S11 = (|S2|^2 + |S1|^2)/2, S12 = (|S2|^2 - |S1|^2)/2, S33 = Re(S2 S1*),
+// S34 = Im(S2 S1*) in the convention exp(-i omega t), m = n + ik, whose
+// amplitudes the positive sign convention gives; the negative convention's
+// conjugated amplitudes flip the sign of Im(S2 S1*) back.
+struct MuellerProjection {
+    double* S11;
+    double* S12;
+    double* S33;
+    double* S34;
+    double sign;
+    template <typename V>
+    [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
+        const V i1 = s1Re * s1Re + s1Im * s1Im;
+        const V i2 = s2Re * s2Re + s2Im * s2Im;
+        const V s11 = (i2 + i1) * 0.5;
+        const V s12 = (i2 - i1) * 0.5;
+        const V s33 = s2Re * s1Re + s2Im * s1Im;
+        const V s34 = (s2Im * s1Re - s2Re * s1Im) * sign;
+        for (int lane = 0; lane < lanes; ++lane) {
+            S11[first + lane] = s11[lane];
+            S12[first + lane] = s12[lane];
+            S33[first + lane] = s33[lane];
+            S34[first + lane] = s34[lane];
+        }
+    }
+};
+
+// (I1 + I2) * scale.
+struct ScaledSumProjection {
+    double* out;
+    double scale;
+    template <typename V>
+    [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
+        const V sum = (s1Re * s1Re + s1Im * s1Im) + (s2Re * s2Re + s2Im * s2Im);
+        const V scaled = sum * scale;
+        for (int lane = 0; lane < lanes; ++lane) out[first + lane] = scaled[lane];
+    }
+};
+
+}  // namespace
+
+void computeIntensitiesOn(VectorPath path, const CoefficientView& c, const double* theta, int count, double* I1,
+                          double* I2) {
+    evaluateOn(path, c, {theta, nullptr}, count, IntensityProjection{I1, I2});
+}
+
+void computeAmplitudesOn(VectorPath path, const CoefficientView& c, const double* theta, int count,
+                         const AmplitudeArrays& S) {
+    evaluateOn(path, c, {theta, nullptr}, count, AmplitudeProjection{S.S1Re, S.S1Im, S.S2Re, S.S2Im});
+}
+
+void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1, double* I2) {
+    if (count > 0) evaluate(c, {theta, nullptr}, count, IntensityProjection{I1, I2});
+}
+
+void computeAmplitudes(const CoefficientView& c, const double* theta, int count, const AmplitudeArrays& S) {
+    if (count > 0) evaluate(c, {theta, nullptr}, count, AmplitudeProjection{S.S1Re, S.S1Im, S.S2Re, S.S2Im});
+}
+
+void computeMueller(const CoefficientView& c, int signConvention, const double* theta, int count,
+                    const MuellerArrays& M) {
+    if (count > 0) {
+        evaluate(c, {theta, nullptr}, count,
+                 MuellerProjection{M.S11, M.S12, M.S33, M.S34, static_cast<double>(signConvention)});
+    }
+}
+
+void computeScaledIntensitySum(const CoefficientView& c, const AngleSource& angles, int count, double scale,
+                               double* out) {
+    if (count > 0) evaluate(c, angles, count, ScaledSumProjection{out, scale});
+}
+
+}  // namespace coatedmie
