@@ -46,9 +46,12 @@ int entriesFor(int termCount) {
     return (entries + kEntryGroup - 1) / kEntryGroup * kEntryGroup;
 }
 
+double* allocateDoubles(std::size_t count) {
+    return static_cast<double*>(::operator new(sizeof(double) * count, kStorageAlignment, std::nothrow));
+}
+
 double* allocateStorage(int entries) {
-    const std::size_t bytes = sizeof(double) * kArraysPerComputation * static_cast<std::size_t>(entries);
-    return static_cast<double*>(::operator new(bytes, kStorageAlignment, std::nothrow));
+    return allocateDoubles(kArraysPerComputation * static_cast<std::size_t>(entries));
 }
 
 void releaseStorage(double* storage) {
@@ -94,7 +97,10 @@ void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencie
     computeDerivedQuantities(staticCoefficientView(termCount), lastNormSquare, efficiencies, derived);
 }
 
-Engine::~Engine() { releaseStorage(storage_); }
+Engine::~Engine() {
+    releaseStorage(storage_);
+    releaseStorage(quadrature_);
+}
 
 Engine::Engine(Engine&& other) noexcept
     : storage_(std::exchange(other.storage_, nullptr)),
@@ -102,17 +108,24 @@ Engine::Engine(Engine&& other) noexcept
       termCount_(std::exchange(other.termCount_, 0)),
       signConvention_(std::exchange(other.signConvention_, +1)),
       efficiencies_(std::exchange(other.efficiencies_, {0.0, 0.0, 0.0})),
-      normSquare_(std::exchange(other.normSquare_, 0.0)) {}
+      normSquare_(std::exchange(other.normSquare_, 0.0)),
+      quadrature_(std::exchange(other.quadrature_, nullptr)),
+      quadratureCapacity_(std::exchange(other.quadratureCapacity_, 0)),
+      quadratureNodes_(std::exchange(other.quadratureNodes_, 0)) {}
 
 Engine& Engine::operator=(Engine&& other) noexcept {
     if (this != &other) {
         releaseStorage(storage_);
+        releaseStorage(quadrature_);
         storage_ = std::exchange(other.storage_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         termCount_ = std::exchange(other.termCount_, 0);
         signConvention_ = std::exchange(other.signConvention_, +1);
         efficiencies_ = std::exchange(other.efficiencies_, {0.0, 0.0, 0.0});
         normSquare_ = std::exchange(other.normSquare_, 0.0);
+        quadrature_ = std::exchange(other.quadrature_, nullptr);
+        quadratureCapacity_ = std::exchange(other.quadratureCapacity_, 0);
+        quadratureNodes_ = std::exchange(other.quadratureNodes_, 0);
     }
     return *this;
 }
@@ -198,9 +211,30 @@ void Engine::phaseFunction(const double* theta, int count, double* p) const {
     for (int i = 0; i < count; ++i) p[i] = std::nan("");
 }
 
+bool Engine::legendreMoments(int count, double* chi) {
+    if (termCount_ == 0 || count < 0) return false;
+    if (count == 0) return true;
+    const int exact = 2 * termCount_ + 1;
+    const int nodes = quadratureNodesFor(termCount_, count < exact ? count : exact);
+    const std::size_t needed = quadratureDoubles(nodes);
+    if (needed > quadratureCapacity_) {
+        double* grown = allocateDoubles(needed);
+        if (grown == nullptr) return false;
+        releaseStorage(quadrature_);
+        quadrature_ = grown;
+        quadratureCapacity_ = needed;
+        quadratureNodes_ = 0;
+    }
+    QuadratureStorage q{quadrature_, quadratureNodes_};
+    computeLegendreMoments(coefficients(), 2.0 / (normSquare_ * efficiencies_.Ksca), count, q, chi);
+    quadratureNodes_ = q.nodes;
+    return true;
+}
+
 std::size_t Engine::workspaceBytes() const {
-    if (storage_ == nullptr) return 0;
-    return sizeof(double) * kArraysPerComputation * static_cast<std::size_t>(entriesFor(capacity_));
+    const std::size_t tables =
+        storage_ == nullptr ? 0 : kArraysPerComputation * static_cast<std::size_t>(entriesFor(capacity_));
+    return sizeof(double) * (tables + quadratureCapacity_);
 }
 
 }  // namespace coatedmie

@@ -104,6 +104,21 @@ void computeMueller(const CoefficientView& c, int signConvention, const double* 
 void computeScaledIntensitySum(const CoefficientView& c, const AngleSource& angles, int count, double scale,
                                double* out);
 
+// The Gauss-Legendre rule and the working rows of the Legendre moments, in
+// storage of quadratureDoubles(nodes) doubles; `nodes` says which rule the
+// storage holds (0: none yet), so that a call with the same rule reuses it.
+struct QuadratureStorage {
+    double* storage;
+    int nodes;
+};
+
+int quadratureNodesFor(int termCount, int moments);
+std::size_t quadratureDoubles(int nodes);
+
+// chi_0 .. chi_{moments-1} of the phase function (I1 + I2) * phaseScale.
+void computeLegendreMoments(const CoefficientView& c, double phaseScale, int moments, QuadratureStorage& q,
+                            double* chi);
+
 }  // namespace coatedmie
 
 #endif  // COATEDMIE_TABLES_H

@@ -288,7 +288,21 @@ public:
     void mueller(const double* theta, int count, const MuellerArrays& M) const;
     void phaseFunction(const double* theta, int count, double* p) const;
 
-    // Bytes held for the tables.
+    // The first `count` Legendre moments chi_0, chi_1, ... of the phase
+    // function, p(cos theta) = sum_l (2l + 1) chi_l P_l(cos theta), so that
+    // chi_0 = 1 and chi_1 = g (the normalisation discrete-ordinates codes take).
+    // p is a polynomial of degree 2N in cos theta: chi_0 .. chi_2N describe
+    // it exactly and every later moment is exactly 0. Computed by a
+    // Gauss-Legendre rule that integrates exactly, to about 1e-13 absolute:
+    // the time grows like N (N + L/2) for L moments, some 5 ms at N = 1081
+    // and 0.5 s at N = 10174 for all 2N + 1 (the README has figures). Not
+    // const: the rule and its working rows are kept in the object (about
+    // 40 bytes per node) and reused while N and count stay the same. Returns
+    // false, writing nothing, before the first computation or when that
+    // storage cannot be allocated.
+    bool legendreMoments(int count, double* chi);
+
+    // Bytes held for the tables and the Legendre rule.
     std::size_t workspaceBytes() const;
 
 private:
@@ -298,6 +312,9 @@ private:
     int signConvention_ = +1;
     EfficiencyRecord efficiencies_{0.0, 0.0, 0.0};
     double normSquare_ = 0.0;
+    double* quadrature_ = nullptr;
+    std::size_t quadratureCapacity_ = 0;  // doubles
+    int quadratureNodes_ = 0;
 };
 
 }  // namespace coatedmie
