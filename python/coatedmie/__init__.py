@@ -15,8 +15,9 @@ broadcast against each other as NumPy's ufuncs do, and each particle's values
 are bit for bit those of the call for that particle alone, which are those of
 the coatedmie program for the same input. Scalars in give Python numbers out.
 
-Array calls release the GIL and share the particles out over `threads`
-threads (default: one per core the process may use; 1 computes in the calling
+The engine runs with the GIL released, so calls from several Python threads
+run side by side. Array calls share the particles out over `threads` threads
+(default: one per core the process may use; 1 computes in the calling
 thread); the results do not depend on the number of threads.
 
 Input the computation refuses: a size parameter that is not greater than 0 or
