@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -161,6 +162,24 @@ int readThreads(py::handle threads) {
     return static_cast<int>(std::min<Py_ssize_t>(count, std::numeric_limits<int>::max()));
 }
 
+// NumPy's array of an argument, refused unless it holds numbers of the
+// given kinds: NumPy's cast would turn None into NaN, and a complex size or
+// angle into its real part with no more than a warning.
+py::array numbers(py::handle value, const char* name, const char* kinds) {
+    const py::array array = py::module_::import("numpy").attr("asarray")(value);
+    const char kind = array.dtype().kind();
+    if (std::strchr(kinds, kind) == nullptr) {
+        const std::string wanted = std::strchr(kinds, 'c') ? " must be numbers" : " must be real numbers";
+        const std::string found =
+            array.ndim() == 0 ? shown(value) : "an array of " + py::str(array.dtype()).cast<std::string>();
+        throw py::type_error(name + wanted + ", found " + found);
+    }
+    return array;
+}
+
+constexpr char kReal[] = "biuf";
+constexpr char kComplex[] = "biufc";
+
 struct Options {
     int threads;
     Invalid invalid;
@@ -180,9 +199,9 @@ public:
           alpha1_(&sizes_[0]), index1_(&indices_[0]), alpha2_(&sizes_[1]), index2_(&indices_[1]) {}
 
     Particles(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2) {
-        const py::module_ numpy = py::module_::import("numpy");
-        const py::sequence broadcast = numpy.attr("broadcast_arrays")(
-            sizeArray(numpy, alpha1, "alpha1"), index1, sizeArray(numpy, alpha2, "alpha2"), index2);
+        const py::sequence broadcast = py::module_::import("numpy").attr("broadcast_arrays")(
+            numbers(alpha1, "alpha1", kReal), numbers(index1, "index1", kComplex),
+            numbers(alpha2, "alpha2", kReal), numbers(index2, "index2", kComplex));
         const SizeArray a1(broadcast[0]), a2(broadcast[2]);
         const IndexArray n1(broadcast[1]), n2(broadcast[3]);
         shape_.assign(a1.shape(), a1.shape() + a1.ndim());
@@ -209,16 +228,6 @@ public:
 private:
     using SizeArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
     using IndexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
-
-    // NumPy would cast a complex size parameter to its real part with a
-    // warning; a size parameter has no imaginary part to lose.
-    static py::object sizeArray(const py::module_& numpy, py::handle value, const char* name) {
-        py::array array = numpy.attr("asarray")(value);
-        if (array.dtype().kind() == 'c') {
-            throw py::type_error(std::string(name) + " must be real, found " + shown(value));
-        }
-        return std::move(array);
-    }
 
     std::vector<py::ssize_t> shape_;
     std::size_t count_;
@@ -407,8 +416,9 @@ void evaluate(const Engine& engine, const std::vector<double>& theta, double* I1
 }
 
 py::tuple intensities(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2,
-                      const DoubleArray& anglesDegrees, py::handle threads, py::handle invalid) {
+                      py::handle angles, py::handle threads, py::handle invalid) {
     const Options options = readOptions(threads, invalid);
+    const DoubleArray anglesDegrees(numbers(angles, "angles", kReal));
     Layers layers;
     const bool numbers = readLayers(alpha1, index1, alpha2, index2, layers);
     const Particles particles = numbers ? Particles(layers) : Particles(alpha1, index1, alpha2, index2);

@@ -195,11 +195,13 @@ def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed(
     ((5, 1.5, 3, 2.0), {"threads": True}, TypeError),
     (([5, 6], 1.5, 3, 2.0), {"invalid": "ignore"}, ValueError),
     (([5, 6j], 1.5, 3, 2.0), {}, TypeError),
+    (([5, None], 1.5, 3, 2.0), {}, TypeError),  # not NaN
+    ((5, 1.5, 3, 2.0, None), {}, TypeError),
     (([5, 6], 1.5, [3, 2, 1], 2.0), {}, ValueError),
 ])
 def test_bad_arguments_raise(arguments, options, error):
     with pytest.raises(error):
-        coatedmie.efficiencies(*arguments, **options)
+        (coatedmie.intensities if len(arguments) == 5 else coatedmie.efficiencies)(*arguments, **options)
 
 
 @through_ctest
