@@ -3,6 +3,9 @@
 //   (N = 28, 1081, 10174, 99998): a water-like shell (1.33 + 0.001i) on a
 //   core of 0.8 times its size (1.5 + 0.1i); the plain implementation of
 //   plain_engine.h, the free function, and an Engine object;
+// - Legendre moments of the phase function at y = 1000 and 10000 (the same
+//   particle), all 2N + 1 and the first 64, with the rule already in the
+//   Engine and, for all moments, computed afresh;
 // - angular table: I1 and I2 per (order, angle) pair, computeIntensity one
 //   angle per call against computeIntensities on each vector path the
 //   processor runs, for N = 99998 with 1801 angles and N = 28 with 100000
@@ -64,6 +67,24 @@ void engineEfficiencies(benchmark::State& state, Scatterer s) {
         benchmark::DoNotOptimize(engine.efficiencies());
     }
     state.counters["per_order"] = perUnit(n);
+}
+
+void legendreMoments(benchmark::State& state, Scatterer s, int count, bool freshRule) {
+    Engine engine;
+    const int n = engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+    const int moments = count > 0 ? count : 2 * n + 1;
+    std::vector<double> chi(moments);
+    for (auto _ : state) {
+        if (freshRule) {
+            state.PauseTiming();
+            engine = Engine();
+            engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+            state.ResumeTiming();
+        }
+        engine.legendreMoments(moments, chi.data());
+        benchmark::DoNotOptimize(chi.data());
+    }
+    state.counters["N"] = n;
 }
 
 // The timings compare like with like only if both give the same bits.
@@ -136,6 +157,18 @@ void registerAll() {
                                      Scatterer{y});
         benchmark::RegisterBenchmark(("efficiencies/engine_object" + size).c_str(), engineEfficiencies,
                                      Scatterer{y});
+    }
+    for (double y : {1000.0, 10000.0}) {
+        const std::string size = "/y=" + std::to_string(static_cast<int>(y));
+        benchmark::RegisterBenchmark(("legendre_moments" + size + "/all/fresh_rule").c_str(), legendreMoments,
+                                     Scatterer{y}, 0, true)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("legendre_moments" + size + "/all").c_str(), legendreMoments, Scatterer{y}, 0,
+                                     false)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("legendre_moments" + size + "/first_64").c_str(), legendreMoments,
+                                     Scatterer{y}, 64, false)
+            ->Unit(benchmark::kMillisecond);
     }
     const AngularCase cases[] = {{{99621.0}, 1801}, {{10.0}, 100000}};
     for (const AngularCase& c : cases) {

@@ -226,14 +226,16 @@ struct AmplitudeProjection {
 
 // S11 = (|S2|^2 + |S1|^2)/2, S12 = (|S2|^2 - |S1|^2)/2, S33 = Re(S2 S1*),
 // S34 = Im(S2 S1*) in the convention exp(-i omega t), m = n + ik, whose
-// amplitudes the positive sign convention gives; the negative convention's
-// conjugated amplitudes flip the sign of Im(S2 S1*) back.
+// amplitudes the positive sign convention gives. The negative convention's
+// amplitudes are the conjugates, and Im(S2 S1*) is taken with the operands
+// of its difference exchanged: the same sum of the same two products, so the
+// same bits, a zero's sign included.
 struct MuellerProjection {
     double* S11;
     double* S12;
     double* S33;
     double* S34;
-    double sign;
+    bool conjugated;
     template <typename V>
     [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
         const V i1 = s1Re * s1Re + s1Im * s1Im;
@@ -241,7 +243,7 @@ struct MuellerProjection {
         const V s11 = (i2 + i1) * 0.5;
         const V s12 = (i2 - i1) * 0.5;
         const V s33 = s2Re * s1Re + s2Im * s1Im;
-        const V s34 = (s2Im * s1Re - s2Re * s1Im) * sign;
+        const V s34 = conjugated ? s2Re * s1Im - s2Im * s1Re : s2Im * s1Re - s2Re * s1Im;
         for (int lane = 0; lane < lanes; ++lane) {
             S11[first + lane] = s11[lane];
             S12[first + lane] = s12[lane];
@@ -287,7 +289,7 @@ void computeMueller(const CoefficientView& c, int signConvention, const double* 
                     const MuellerArrays& M) {
     if (count > 0) {
         evaluate(c, {theta, nullptr}, count,
-                 MuellerProjection{M.S11, M.S12, M.S33, M.S34, static_cast<double>(signConvention)});
+                 MuellerProjection{M.S11, M.S12, M.S33, M.S34, signConvention < 0});
     }
 }
 

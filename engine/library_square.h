@@ -6,19 +6,20 @@
 // error is documented: "Worst-case error: 0.54 ULP" (glibc 2.28 and later,
 // sysdeps/ieee754/dbl-64/e_pow.c), of which 0.511 ULP belong to its exp and
 // the rest to its log, relative error 1.5 * 2^-68 times |y log x| <= 1024 ln 2
-// scaled to ulps; for y = 2 and |x| in [2^-400, 2^400] the log adds at most
-// 0.025 ULP, so there the error stays below 0.536 ULP.
+// scaled to ulps; for y = 2 and |x| in [2^-200, 2^200] the log adds at most
+// 2 * 200 ln 2 * 1.5 * 2^-68 * 2^53 = 0.0127 ULP, so there the error stays
+// below 0.524 ULP.
 //
 // Let p = x*x (the product rounded to nearest) and e = x^2 - p its exact
 // error, which Dekker's split gives with plain products and sums. If pow
 // returned another double q != p, then |q - x^2| >= ulp - |e| (q lies at
 // least one spacing from p, on one side or the other of x^2), and that is
-// <= 0.536 ulp only when |e| >= 0.464 ulp. So wherever |e| <= 0.45 ulp the
-// library's answer can only be p; the remaining 10% of squares, near a
+// <= 0.524 ulp only when |e| >= 0.476 ulp. So wherever |e| <= 0.47 ulp the
+// library's answer can only be p; the remaining 6% of squares, near a
 // midpoint between two doubles, take the call. Where p is a power of two the
 // spacing below it is half an ulp, and the argument fails: those take the
-// call too, as does everything outside [2^-400, 2^400] (zeros, subnormals,
-// infinities, NaN), where the split could underflow or overflow.
+// call too, as does everything outside [2^-200, 2^200] (zeros, subnormals,
+// infinities, NaN, and values the log term would need a wider margin for).
 #ifndef COATEDMIE_LIBRARY_SQUARE_H
 #define COATEDMIE_LIBRARY_SQUARE_H
 
@@ -41,12 +42,12 @@ namespace coatedmie {
 inline constexpr std::uint64_t kExponentMask = 0x7ff0000000000000ULL;
 inline constexpr std::uint64_t kFractionMask = 0x000fffffffffffffULL;
 
-// Accepted |e|, in units of 2^exponent(p): 0.45 ulp.
-inline constexpr double kAcceptedSquareError = 0.45 * 0x1p-52;
+// Accepted |e|, in units of 2^exponent(p): 0.47 ulp.
+inline constexpr double kAcceptedSquareError = 0.47 * 0x1p-52;
 // 2^27 + 1 splits a double into two halves of 26 bits whose products are exact.
 inline constexpr double kDekkerSplitter = 134217729.0;
-inline constexpr double kShortcutMin = 0x1p-400;
-inline constexpr double kShortcutMax = 0x1p400;
+inline constexpr double kShortcutMin = 0x1p-200;
+inline constexpr double kShortcutMax = 0x1p200;
 
 // std::pow(x, 2.0), out of line: compiled with the engine's
 // -fno-builtin-pow, it stays a library call wherever this header goes (a

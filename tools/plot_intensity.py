@@ -3,10 +3,12 @@
 
 Reads Mie_Coated_TA.txt (and, when it stands next to it, Header_Coated_TA.txt
 for the title) and writes a PNG of I1, I2 and Itotal against the scattering
-angle on a logarithmic intensity axis; with --polar a second panel shows the
-same pattern in polar form, mirrored about the direction of incidence.
+angle on a logarithmic intensity axis; with --polar another panel shows the
+same pattern in polar form, mirrored about the direction of incidence; with
+--mueller another shows the degree of linear polarisation -S12/S11 of the
+Mueller matrix, which is (I1 - I2)/(I1 + I2).
 
-    python3 tools/plot_intensity.py [--polar] [-o plot.png] [Mie_Coated_TA.txt]
+    python3 tools/plot_intensity.py [--polar] [--mueller] [-o plot.png] [Mie_Coated_TA.txt]
 
 Needs matplotlib (Debian: python3-matplotlib). Runs headless.
 """
@@ -104,33 +106,52 @@ def positive(values):
     return [v if v > 0 else math.nan for v in values]
 
 
-def plot(table_path, output_path, polar):
-    angle, i1, i2, total = read_table(table_path)
-    series = (("I1 = |S1|² (perpendicular)", i1, "tab:blue", "-"),
-              ("I2 = |S2|² (parallel)", i2, "tab:orange", "-"),
-              ("Itotal = I1 + I2", total, "black", "--"))
+def linear_polarisation(i1, i2):
+    """-S12/S11 = (|S1|^2 - |S2|^2)/(|S1|^2 + |S2|^2): positive where the
+    scattered light is polarised perpendicular to the scattering plane."""
+    return [(a - b) / (a + b) if a + b > 0 and math.isfinite(a + b) else math.nan for a, b in zip(i1, i2)]
 
-    if polar:
-        fig = plt.figure(figsize=(13, 5.5))
-        ax = fig.add_subplot(1, 2, 1)
-    else:
-        fig, ax = plt.subplots(figsize=(8, 5.5))
-    for label, values, colour, style in series:
-        ax.plot(angle, positive(values), style, color=colour, label=label, linewidth=1.2)
-    ax.set_yscale("log")
+
+def angle_axis(ax, angle):
     ax.set_xlabel("Scattering angle θ (degrees)")
-    ax.set_ylabel("Intensity (dimensionless, unnormalised |S|²)")
     low, high = min(angle), max(angle)
     if low < high:
         ax.set_xlim(low, high)
     if low >= 0 and high <= 180 and high - low >= 90:
         ax.set_xticks([t for t in range(0, 181, 30) if low <= t <= high])
+
+
+def plot(table_path, output_path, polar, mueller=False):
+    angle, i1, i2, total = read_table(table_path)
+    series = (("I1 = |S1|² (perpendicular)", i1, "tab:blue", "-"),
+              ("I2 = |S2|² (parallel)", i2, "tab:orange", "-"),
+              ("Itotal = I1 + I2", total, "black", "--"))
+
+    panels = 1 + polar + mueller
+    fig = plt.figure(figsize=(8 if panels == 1 else 6.5 * panels, 5.5))
+    ax = fig.add_subplot(1, panels, 1)
+    for label, values, colour, style in series:
+        ax.plot(angle, positive(values), style, color=colour, label=label, linewidth=1.2)
+    ax.set_yscale("log")
+    ax.set_ylabel("Intensity (dimensionless, unnormalised |S|²)")
+    angle_axis(ax, angle)
     ax.grid(True, which="major", alpha=0.4)
     ax.grid(True, which="minor", alpha=0.15)
     ax.legend(loc="best")
 
+    if mueller:
+        max_ = fig.add_subplot(1, panels, 2)
+        max_.plot(angle, linear_polarisation(i1, i2), color="tab:green", linewidth=1.2)
+        max_.axhline(0.0, color="grey", linewidth=0.8)
+        max_.set_ylim(-1.05, 1.05)
+        max_.set_ylabel("−S12/S11 = (I1 − I2)/(I1 + I2)")
+        angle_axis(max_, angle)
+        max_.grid(True, alpha=0.4)
+        max_.set_title("Degree of linear polarisation (> 0: perpendicular to the scattering plane)",
+                       fontsize=9)
+
     if polar:
-        pax = fig.add_subplot(1, 2, 2, projection="polar")
+        pax = fig.add_subplot(1, panels, panels, projection="polar")
         finite = [v for _, values, _, _ in series for v in values if v > 0 and math.isfinite(v)]
         floor = math.log10(min(finite)) if finite else 0.0
         for label, values, colour, style in series:
@@ -164,9 +185,11 @@ def main(argv=None):
                         help="PNG file to write (default: Mie_Coated_TA.png)")
     parser.add_argument("--polar", action="store_true",
                         help="add a polar view of the pattern")
+    parser.add_argument("--mueller", action="store_true",
+                        help="add the degree of linear polarisation -S12/S11 against the angle")
     args = parser.parse_args(argv)
     try:
-        plot(args.table, args.output, args.polar)
+        plot(args.table, args.output, args.polar, args.mueller)
     except (OSError, TableError) as error:
         print(f"plot_intensity: {error}", file=sys.stderr)
         return 1

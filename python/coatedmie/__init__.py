@@ -36,15 +36,21 @@ Example:
     >>> coatedmie.efficiencies([1, 5, 20], 1.5 + 0.01j, [0.6, 3, 12], 2.0 + 0.5j).N
     array([11, 20, 43])
     >>> I1, I2 = coatedmie.intensities(5, 1.5 + 0.01j, 3, 2.0 + 0.5j, [0, 90, 180])
+    >>> S11, S12, S33, S34 = coatedmie.mueller(5, 1.5 + 0.01j, 3, 2.0 + 0.5j, [0, 90, 180])
+    >>> chi = coatedmie.legendre_moments(5, 1.5 + 0.01j, 3, 2.0 + 0.5j)
+    >>> len(chi), round(chi[0], 12), round(chi[1], 6)
+    (41, 1.0, 0.707214)
 """
 
 import operator
 
 import numpy as np
 
-from ._engine import Efficiencies, __version__, efficiencies, intensities
+from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
+                      mueller, phase_function)
 
-__all__ = ["Efficiencies", "angle_grid", "efficiencies", "intensities"]
+__all__ = ["Efficiencies", "amplitudes", "angle_grid", "efficiencies", "intensities", "legendre_moments",
+           "mueller", "phase_function"]
 
 
 def angle_grid(count, start, end):

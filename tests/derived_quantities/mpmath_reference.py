@@ -2,7 +2,8 @@
 
 Run by hand with Debian's interpreter (python3-mpmath):
     /usr/bin/python3 tests/derived_quantities/mpmath_reference.py
-It prints the table of derived_quantities_test.cpp. Nothing here shares code
+It prints the table of derived_quantities_test.cpp, and with --mueller the
+Mueller elements of tests/python/test_polarimetry.py. Nothing here shares code
 or arithmetic with the engine: the Riccati-Bessel functions come from
 mpmath's Bessel functions of half-integer order, and the coefficients from the
 textbook formulas of Bohren & Huffman (1983), in their convention m = n + ik,
@@ -80,7 +81,24 @@ def efficiencies(coefficients, y):
     return [Kext, Ksca, Kext - Ksca, abs(back) ** 2 / y2, Kext - gKsca, gKsca / Ksca, Ksca / Kext]
 
 
-def case(alpha1, m1, alpha2, m2):
+def mueller(coefficients, degrees):
+    """S11, S12, S33, S34 (Bohren & Huffman, eq. 4.77) from S1, S2 of
+    eq. 4.74 with the angular functions of eq. 4.47."""
+    mu = mp.cos(mp.mpf(degrees) * mp.pi / 180)
+    pi_prev, pi_n = mp.mpf(0), mp.mpf(1)
+    S1 = S2 = mp.mpc(0)
+    for n, (a, b) in enumerate(coefficients, start=1):
+        if n > 1:
+            pi_prev, pi_n = pi_n, ((2 * n - 1) * mu * pi_n - n * pi_prev) / (n - 1)
+        tau = n * mu * pi_n - (n + 1) * pi_prev
+        w = mp.mpf(2 * n + 1) / (n * (n + 1))
+        S1 += w * (a * pi_n + b * tau)
+        S2 += w * (a * tau + b * pi_n)
+    product = S2 * mp.conj(S1)
+    return [(abs(S2) ** 2 + abs(S1) ** 2) / 2, (abs(S2) ** 2 - abs(S1) ** 2) / 2, mp.re(product), mp.im(product)]
+
+
+def coefficients_of(alpha1, m1, alpha2, m2):
     """The engine's layer order: the larger size parameter is the shell."""
     if alpha1 < alpha2:
         alpha1, m1, alpha2, m2 = alpha2, m2, alpha1, m1
@@ -88,8 +106,12 @@ def case(alpha1, m1, alpha2, m2):
     m2, m1 = mp.mpc(m1), mp.mpc(m2)  # shell, core
     N = engine_term_count(float(y)) + 20
     if m1 == m2 or x == 0:
-        return efficiencies([homogeneous(y, m2, n) for n in range(1, N + 1)], y)
-    return efficiencies([coated(x, m1, y, m2, n) for n in range(1, N + 1)], y)
+        return [homogeneous(y, m2, n) for n in range(1, N + 1)], y
+    return [coated(x, m1, y, m2, n) for n in range(1, N + 1)], y
+
+
+def case(alpha1, m1, alpha2, m2):
+    return efficiencies(*coefficients_of(alpha1, m1, alpha2, m2))
 
 
 BHMIE_X = 2 * 3.141592653589793 * 0.525 / 0.6328  # the double the C++ test forms
@@ -113,7 +135,23 @@ CASES = [
 ]
 
 
+MUELLER_CASES = [("BHMIE sample run", (BHMIE_X, "1.55", BHMIE_X, "1.55")),
+                 ("reference run", (5, "1.5+0.01j", 3, "2.0+0.5j"))]
+
+
+def print_mueller():
+    mp.mp.dps = 40
+    for title, (alpha1, m1, alpha2, m2) in MUELLER_CASES:
+        coefficients, _ = coefficients_of(mp.mpf(alpha1), mp.mpmathify(m1), mp.mpf(alpha2), mp.mpmathify(m2))
+        print("#", title)
+        for degrees in range(0, 181, 30):
+            print(f"({degrees}, " + ", ".join(mp.nstr(v, 17) for v in mueller(coefficients, degrees)) + "),")
+
+
 def main():
+    if "--mueller" in __import__("sys").argv:
+        print_mueller()
+        return
     names = ["Kext", "Ksca", "Kabs", "Kback", "Kpr", "g", "albedo"]
     for title, (alpha1, m1, alpha2, m2) in CASES:
         results = []

@@ -89,6 +89,9 @@ TEST(EngineObject, RefusalsKeepThePreviousResults) {
     fresh.intensities(&zero, 1, &I1, &I2);
     EXPECT_TRUE(I1 == 0.0 && I2 == 0.0);
     EXPECT_TRUE(std::isnan(fresh.derivedQuantities().g));
+    double chi = -1.0;
+    EXPECT_FALSE(fresh.legendreMoments(1, &chi));
+    EXPECT_EQ(chi, -1.0);
 
     Engine engine;
     ASSERT_EQ(computeWith(engine, {10, 1.33, 0, 6, 1.5, 0}), 28);
@@ -119,6 +122,29 @@ std::vector<Layers> particleSweep(int count, unsigned seed) {
                              0.2 + 3.0 * unit(random), sign * 4.0 * unit(random) * unit(random)});
     }
     return particles;
+}
+
+// The moments' rule and rows live in the Engine: odd and even rule sizes,
+// fewer moments than exact ones, more (exact zeros), and a rule reused or
+// grown from one particle to the next.
+TEST(EngineObject, LegendreMomentsAreNormalisedWhateverTheRule) {
+    Engine engine;
+    const struct {
+        Layers layers;
+        int count;  // 0: all 2N + 1, and two more
+    } cases[] = {{{5, 1.5, 0.01, 3, 2.0, 0.5}, 0}, {{5, 1.5, 0.01, 3, 2.0, 0.5}, 7}, {{0.004, 1.5, 0, 0.002, 2, 1}, 0},
+                 {{120, 1.33, 0, 100, 1.5, 0.1}, 1}, {{120, 1.33, 0, 100, 1.5, 0.1}, 0}, {{30, 1.2, -0.3, 3, 2, 0}, 0}};
+    for (const auto& c : cases) {
+        const int n = computeWith(engine, c.layers);
+        const int count = c.count > 0 ? c.count : 2 * n + 3;
+        std::vector<double> chi(count, -1.0);
+        ASSERT_TRUE(engine.legendreMoments(count, chi.data())) << c.layers;
+        EXPECT_NEAR(chi[0], 1.0, 1e-14) << c.layers;
+        if (count > 1) {
+            EXPECT_NEAR(chi[1], engine.derivedQuantities().g, 1e-14) << c.layers;
+        }
+        for (int l = 2 * n + 1; l < count; ++l) EXPECT_EQ(chi[l], 0.0) << c.layers << " l = " << l;
+    }
 }
 
 TEST(EngineObject, ThreadsWithTheirOwnObjectsGetTheBitsOfOneThread) {

@@ -132,13 +132,13 @@ TEST(ExactArithmetic, LibrarySquaresAreThePowerFunctionsBits) {
         return true;
     };
     for (int i = 0; i < kRandom; ++i) {
-        // Exponents 2^-440 .. 2^440 around the shortcut's 2^-400 .. 2^400.
+        // Exponents 2^-240 .. 2^240 around the shortcut's 2^-200 .. 2^200.
         const std::uint64_t fraction = random() & kFractionMask;
-        const std::uint64_t exponent = 1023 - 440 + random() % 881;
+        const std::uint64_t exponent = 1023 - 240 + random() % 481;
         const double x = fromBits((random() & (1ULL << 63)) | (exponent << 52) | fraction);
         if (!check(x)) return;
         const double error = std::fabs(squareErrorInUlps(x));
-        if (error > 0.44 && error <= 0.45) ++nearMargin;
+        if (error > 0.46 && error <= 0.47) ++nearMargin;
     }
     for (int i = 0; i < (1 << 20); ++i) {
         // An odd 27-bit significand squares to 54 bits: exactly halfway.
@@ -149,7 +149,7 @@ TEST(ExactArithmetic, LibrarySquaresAreThePowerFunctionsBits) {
             if (!check(x) || !check(std::nextafter(tie, 0.0))) return;
         }
     }
-    for (double x : {0.0, -0.0, 5e-324, 1e-300, 0x1p-400, 0x1p400, 1.0, -1.0, 1e300, 3.0,
+    for (double x : {0.0, -0.0, 5e-324, 1e-300, 0x1p-200, 0x1p200, 1.0, -1.0, 1e300, 3.0,
                      std::numeric_limits<double>::infinity(), std::nan("")}) {
         if (!check(x)) return;
     }

@@ -48,7 +48,9 @@ class PlotIntensity(unittest.TestCase):
         run = subprocess.run([sys.executable, TOOL], cwd=self.dir, capture_output=True, text=True, timeout=120)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual(self.tool.main(["--polar", "-o", os.path.join(self.dir, "polar.png"), self.table]), 0)
-        for name in ("Mie_Coated_TA.png", "polar.png"):
+        self.assertEqual(self.tool.main(["--polar", "--mueller", "-o", os.path.join(self.dir, "all.png"),
+                                         self.table]), 0)
+        for name in ("Mie_Coated_TA.png", "polar.png", "all.png"):
             with self.subTest(name=name), open(os.path.join(self.dir, name), "rb") as f:
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
                 self.assertGreater(os.path.getsize(f.name), 10000)
@@ -59,6 +61,12 @@ class PlotIntensity(unittest.TestCase):
         self.assertEqual((i1[0], i2[1], total[2]), (394.7263, 0.7590923, 3.289836))
         self.assertEqual((i1[3], i2[3]), (0.0, math.inf))
         self.assertTrue(math.isnan(total[3]))
+
+    def test_linear_polarisation_is_minus_s12_over_s11(self):
+        # S11 = (I1 + I2)/2, S12 = (I2 - I1)/2; no value where I1 + I2 is 0 or not finite.
+        found = self.tool.linear_polarisation([3.0, 1.0, 0.0, math.inf], [1.0, 1.0, 0.0, 1.0])
+        self.assertEqual(found[:2], [0.5, 0.0])
+        self.assertTrue(math.isnan(found[2]) and math.isnan(found[3]))
 
     def test_title_names_shell_and_core_or_the_homogeneous_sphere(self):
         cases = {
