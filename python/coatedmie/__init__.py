@@ -48,9 +48,10 @@ import numpy as np
 
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
                       mueller, phase_function)
+from .units import CoreShell, core_shell
 
-__all__ = ["Efficiencies", "amplitudes", "angle_grid", "efficiencies", "intensities", "legendre_moments",
-           "mueller", "phase_function"]
+__all__ = ["CoreShell", "Efficiencies", "amplitudes", "angle_grid", "core_shell", "efficiencies", "intensities",
+           "legendre_moments", "mueller", "phase_function"]
 
 
 def angle_grid(count, start, end):

@@ -217,6 +217,7 @@ def test_cmake_install_puts_the_package_into_site_packages(tmp_path):
 
 def test_the_docstring_examples_hold():
     assert doctest.testmod(coatedmie).failed == 0
+    assert doctest.testmod(coatedmie.units).failed == 0
 
 
 def test_the_readme_example_prints_what_the_readme_says():

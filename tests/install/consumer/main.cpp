@@ -1,5 +1,6 @@
-// Computes the reference particle through the installed engine: a shell of
-// x = 5, m = 1.5 + 0.01i around a core of x = 3, m = 2.0 + 0.5i.
+// Computes the reference particle through the installed engine, with the free
+// functions and with an Engine: a shell of x = 5, m = 1.5 + 0.01i around a
+// core of x = 3, m = 2.0 + 0.5i.
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +45,18 @@ int main() {
     expectText("I1 at 0 degrees", "%.7g", I1[0], "394.7263");
     expectText("I2 at 0 degrees", "%.7g", I2[0], "394.7263");
     expectText("I1 at 180 degrees", "%.7g", I1[1], "1.644918");
+
+    // The reentrant engine, as the README shows it.
+    coatedmie::Engine engine;
+    if (engine.compute(5, 1.5, 0.01, 3, 2.0, 0.5) != 20) ++failures;
+    double S11[2], S12[2], S33[2], S34[2];
+    const double rightAngle[2] = {3.141592653589793 / 2, 3.141592653589793};
+    engine.mueller(rightAngle, 2, {S11, S12, S33, S34});
+    expectText("S11 at 90 degrees", "%.7g", S11[0], "3.139228");
+    double chi[41];
+    if (!engine.legendreMoments(41, chi)) ++failures;
+    expectText("chi_1", "%.6f", chi[1], "0.707214");
+    expectText("chi_2", "%.6f", chi[2], "0.631384");
 
     if (failures == 0) std::printf("Kext = %.6f through the installed engine\n", efficiencies.Kext);
     return failures == 0 ? 0 : 1;
