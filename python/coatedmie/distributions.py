@@ -1,0 +1,405 @@
+"""Bulk optical properties of many coated spheres: a size spectrum in bins, or
+a lognormal number distribution integrated to a tolerance."""
+
+import collections
+import math
+import operator
+import warnings
+
+import numpy as np
+
+from .units import _complex, _real, core_shell
+
+_CROSS_SECTIONS = ("Cext", "Csca", "Cabs", "Cback", "Cpr")
+
+BulkOptics = collections.namedtuple("BulkOptics", _CROSS_SECTIONS + ("g", "albedo", "lidar_ratio"))
+BulkOptics.__doc__ = """Optical properties per particle of a population of coated spheres.
+
+Cext, Csca, Cabs, Cback, Cpr  mean cross-sections over the particles, in the
+                              length unit squared (Cback: 4 pi times the mean
+                              differential cross-section at 180 degrees)
+g                             asymmetry parameter of the population, each
+                              particle's g weighted by its Csca
+albedo                        single-scattering albedo Csca / Cext; exactly 1
+                              when every particle's absorption is exactly 0
+lidar_ratio                   extinction-to-backscatter ratio 4 pi Cext / Cback,
+                              in steradians
+Python floats for one population, otherwise arrays."""
+
+LognormalOptics = collections.namedtuple("LognormalOptics", BulkOptics._fields + ("particles_evaluated",))
+LognormalOptics.__doc__ = BulkOptics.__doc__.replace(
+    "Python floats", "particles_evaluated           coated spheres computed for the result\nPython numbers")
+
+
+class ConvergenceWarning(RuntimeWarning):
+    """lognormal() returns a result that may miss its rtol."""
+
+
+def _bulk(number, particles, axis):
+    """The population's BulkOptics values: sums along axis weighted by number."""
+    total = np.sum(number, axis=axis)
+    sums = {field: np.sum(number * getattr(particles, field), axis=axis) for field in _CROSS_SECTIONS}
+    Cext, Csca, Cabs, Cback, Cpr = (sums[field] / total for field in _CROSS_SECTIONS)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        g = np.sum(number * particles.Csca * particles.g, axis=axis) / sums["Csca"]
+        albedo = np.where(sums["Cabs"] == 0, 1.0, Csca / Cext)
+        lidar_ratio = 4 * np.pi * Cext / Cback
+    return [Cext, Csca, Cabs, Cback, Cpr, g, albedo, lidar_ratio]
+
+
+def _where(shape, k):
+    return f"at flat index {k} of shape {shape}: " if shape else ""
+
+
+def distribution(m_core, m_shell, wavelength, d_core, d_shell, number, n_medium=1.0, *, axis=-1, threads=None,
+                 invalid="raise"):
+    """Optical properties per particle of coated spheres in size bins.
+
+    The arguments of core_shell() describe the particles of each bin, and
+    number gives how many particles each bin holds (a measured size spectrum,
+    or a number concentration per bin). All arguments broadcast as in NumPy;
+    the bins are summed along axis (an int or a tuple of them, or None for
+    all axes), so that a wavelength column against a row of bins,
+    core_shell(wavelength[:, None], ..., d_shell[None, :]), gives a
+    spectrum. The result is BulkOptics: mean cross-sections
+    sum(number * C) / sum(number), g weighted by number * Csca, albedo and
+    lidar ratio from the means; only the ratios of the numbers matter.
+
+    number must be finite and not negative, and add up to more than 0 along
+    axis; else ValueError. threads and invalid as in core_shell(); a refused
+    particle makes the results of its population NaN with invalid="nan".
+
+    Example: soot cores of 0.2 of the diameter in sulphate (1.43), three
+    bins of diameters in um at 0.55 um; Cext in um^2:
+        >>> r = distribution(1.75 + 0.44j, 1.43, 0.55, [0.02, 0.04, 0.08], [0.1, 0.2, 0.4], [1000, 100, 10])
+        >>> round(r.Cext, 6), round(r.albedo, 3), round(r.lidar_ratio, 1)
+        (0.00288, 0.961, 32.6)
+    """
+    number = _real(number, "number")
+    bad = ~(np.isfinite(number) & (number >= 0))
+    if bad.any():
+        k = int(np.flatnonzero(bad)[0])
+        raise ValueError(f"number {_where(number.shape, k)}must be finite and at least 0, found {number.flat[k]!r}")
+    shape = np.broadcast_shapes(*(np.shape(a) for a in (m_core, m_shell, wavelength, d_core, d_shell, n_medium)),
+                                number.shape)
+    total = np.sum(np.broadcast_to(number, shape), axis=axis)
+    if np.any(total == 0):
+        k = int(np.flatnonzero(total == 0)[0])
+        raise ValueError(f"number {_where(np.shape(total), k)}adds up to 0 along axis {axis}: no particles")
+    particles = core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium, threads=threads, invalid=invalid)
+    particles = type(particles)(*(np.broadcast_to(value, shape) for value in particles))
+    values = _bulk(np.broadcast_to(number, shape), particles, axis)
+    if not np.shape(values[0]):
+        return BulkOptics(*(float(v) for v in values))
+    return BulkOptics(*values)
+
+
+def _upper_normal_tail(z):
+    """P(Z > z) for a standard normal Z."""
+    return 0.5 * math.erfc(z / math.sqrt(2))
+
+
+def _normal_quantile_above(p):
+    """z with P(Z > z) = p, within [-40, 40]."""
+    low, high = -40.0, 40.0
+    for _ in range(100):
+        middle = 0.5 * (low + high)
+        low, high = (middle, high) if _upper_normal_tail(middle) > p else (low, middle)
+    return high
+
+
+def _ripple_spacing(index):
+    """The spacing in size parameter of a sphere's successive resonances of one
+    kind: arctan(sqrt(m^2 - 1)) / sqrt(m^2 - 1) for real index m > 1."""
+    if index <= 1:
+        return 1.0
+    root = math.sqrt(index * index - 1)
+    return math.atan(root) / root
+
+
+def _largest_and_smallest_size_parameters(layers, core_fraction):
+    """The range of outer size parameters the engine accepts for these layers:
+    |m| x at most 1e7 for each layer, at most 99621 terms' worth of size, and
+    size parameters of at least 1e-30."""
+    largest = 99621.0
+    if core_fraction < 1:
+        largest = min(largest, 1e7 / abs(layers["shell"]))
+    if core_fraction > 0:
+        largest = min(largest, 1e7 / (abs(layers["core"]) * core_fraction))
+    smallest = 1e-30 / core_fraction if core_fraction > 0 else 1e-30
+    return largest * (1 - 1e-9), smallest * (1 + 1e-9)
+
+
+class _LognormalSum:
+    """The trapezoid rule for one lognormal population over w = ln(d / median),
+    in the variable v = w + a (e^w - 1) where a = x_median / x_turn: steps in v
+    are steps in ln d for size parameters well below x_turn, and steps of
+    x_turn times as much in size parameter well above it, where the
+    resonance ripple is periodic in size parameter rather than in ln d. The
+    particles at the points v computed so far, and the sums over them."""
+
+    def __init__(self, particle, s, a, threads, invalid):
+        self.particle, self.s, self.a, self.threads, self.invalid = particle, s, a, threads, invalid
+        self.v, self.w = np.empty(0), np.empty(0)
+        self.columns = {field: np.empty(0) for field in _CROSS_SECTIONS + ("g",)}
+
+    def v_of(self, w):
+        return w + self.a * math.expm1(w)
+
+    def w_of(self, v):
+        # w + a (e^w - 1) - v is increasing and convex in w: Newton's iteration
+        # started above the root descends to it without overshooting.
+        w = np.where(v >= 0, np.minimum(v, np.log1p(np.maximum(v, 0) / self.a)), 0.0)
+        for _ in range(100):
+            step = (w + self.a * np.expm1(w) - v) / (1 + self.a * np.exp(w))
+            w = w - step
+            if np.all(np.abs(step) <= 4e-16 * np.maximum(1.0, np.abs(w))):
+                break
+        return w
+
+    def add(self, v):
+        m_core, m_shell, wavelength, median, core_fraction, n_medium = self.particle
+        w = self.w_of(v)
+        d = median * np.exp(w)
+        r = core_shell(m_core, m_shell, wavelength, core_fraction * d, d, n_medium, threads=self.threads,
+                       invalid=self.invalid)
+        self.v, self.w = np.concatenate([self.v, v]), np.concatenate([self.w, w])
+        for field, column in self.columns.items():
+            self.columns[field] = np.concatenate([column, getattr(r, field)])
+
+    def means(self, low, high):
+        """BulkOptics values of the sum over the points from v = low to high,
+        the points' u = w / s and their particles."""
+        u = self.w / self.s
+        # The standard normal density in u times du/dv, up to factors that cancel.
+        weight = np.exp(-0.5 * u * u) / (1 + self.a * np.exp(self.w))
+        weight[(self.v == low) | (self.v == high)] *= 0.5
+        particles = collections.namedtuple("Particles", self.columns)(*self.columns.values())
+        return [float(value) for value in _bulk(weight, particles, -1)], u, particles
+
+
+def _range_needed(u, particles, means, s, share):
+    """The range of u outside which each mean has less than share of itself,
+    judged from the particles at the points u. Above the largest u each
+    cross-section is taken to grow from its largest value on the last unit of
+    u at its rate between the last two units, but at least like d^2 (large
+    particles) and at most like d^8 (Csca g of small ones); below the smallest
+    u not to exceed its largest value on the first unit."""
+    low, high = u.min(), u.max()
+    columns = [particles.Cext, particles.Csca, particles.Cabs, particles.Cback, particles.Cpr,
+               np.abs(particles.Csca * particles.g)]
+    totals = means[:5] + [abs(means[5]) * means[1]]
+    needed_low, needed_high = low, high
+    for column, total in zip(columns, totals):
+        last = np.max(column[u >= high - 1])
+        before = np.max(column[(u >= high - 2) & (u < high - 1)], initial=0.0)
+        bottom = np.max(column[u <= low + 1])
+        if not (total > 0 and last > 0 and bottom > 0):
+            continue
+        k = min(8.0, max(2.0, math.log(last / before) / s)) if before > 0 else 8.0
+        # The part above U of A e^(k s (u - high)) times the normal density is
+        # A e^(k^2 s^2 / 2 - k s high) P(Z > U - k s).
+        log_allowed = math.log(share * total) - math.log(last) + k * s * high - 0.5 * (k * s) ** 2
+        needed_high = max(needed_high, k * s + _normal_quantile_above(math.exp(min(log_allowed, 0.0))))
+        needed_low = min(needed_low, -_normal_quantile_above(min(share * total / bottom, 1.0)))
+    return needed_low, needed_high
+
+
+def _noise_floors(means):
+    """Changes no refinement removes: 1e-12 of Cext in each cross-section
+    (Cabs and Cpr are differences of nearly equal numbers for weak absorbers
+    and forward scatterers), 1e-12 in g and the albedo."""
+    Cext, Cback, lidar_ratio = means[0], means[3], means[7]
+    return [1e-12 * abs(Cext)] * 5 + [1e-12, 1e-12, 1e-12 * abs(lidar_ratio * Cext / Cback) if Cback else 0.0]
+
+
+def _relative_changes(new, old):
+    return [abs(a - b) / abs(a) if a != 0 else (0.0 if b == 0 else math.inf) for a, b in zip(new, old)]
+
+
+def _agree(new, old, rtol):
+    """Whether every quantity agrees within rtol; the g of no scattering (NaN) agrees with itself."""
+    return all(a == b or abs(a - b) <= rtol * abs(a) + floor or (a != a and b != b)
+               for a, b, floor in zip(new, old, _noise_floors(new)))
+
+
+def _lognormal_one(particle, rtol, max_particles, threads, invalid):
+    """BulkOptics values, the number of particles computed, and what fell short
+    of rtol (None when nothing did)."""
+    m_core, m_shell, wavelength, median, gsd, core_fraction, n_medium = particle
+    particle = (m_core, m_shell, wavelength, median, core_fraction, n_medium)
+    s = math.log(gsd)
+    if s == 0:
+        r = core_shell(m_core, m_shell, wavelength, core_fraction * median, median, n_medium, threads=threads,
+                       invalid=invalid)
+        one = collections.namedtuple("Particle", r._fields)(*(np.array([value]) for value in r))
+        return [float(value) for value in _bulk(np.ones(1), one, -1)], 1, None
+
+    layers = {"shell": complex(m_shell.real / n_medium, m_shell.imag / n_medium),
+              "core": complex(m_core.real / n_medium, m_core.imag / n_medium)}
+    present = [layers["shell"]] * (core_fraction < 1) + [layers["core"]] * (core_fraction > 0)
+    x_median = math.pi * n_medium * median / wavelength
+    h = min(0.25, s / 2)
+    x_turn = _ripple_spacing(max(m.real for m in present)) / (2 * h)
+    integral = _LognormalSum(particle, s, x_median / x_turn, threads, invalid)
+    largest, smallest = _largest_and_smallest_size_parameters(layers, core_fraction)
+    v_ceiling, v_floor = integral.v_of(math.log(largest / x_median)), integral.v_of(math.log(smallest / x_median))
+
+    def first_grid(u_low, u_high, h):
+        """The indices j of the points v = j h from u_low to u_high, within the engine's sizes."""
+        return (max(math.ceil(v_floor / h), math.floor(integral.v_of(s * u_low) / h)),
+                min(math.floor(v_ceiling / h), math.ceil(integral.v_of(s * u_high) / h)))
+
+    # A range of u whose left-out tails hold less than rtol / 10 of each mean,
+    # on a first grid of at most a quarter of max_particles.
+    t = _normal_quantile_above(rtol / 10)
+    first, last = first_grid(-t, t + 2 * s, h)
+    while last - first >= max_particles // 4:
+        h *= 2
+        first, last = first_grid(-t, t + 2 * s, h)
+    note = None
+    while True:
+        done = set(np.round(integral.v / h).astype(np.int64).tolist())
+        integral.add(np.array([j for j in range(first, last + 1) if j not in done], dtype=np.float64) * h)
+        means, u, particles = integral.means(first * h, last * h)
+        if not np.all(np.isfinite(means[:5])):
+            return [math.nan] * 8, integral.v.size, None
+        needed_low, needed_high = _range_needed(u, particles, means, s, rtol / 10)
+        if needed_low >= u.min() and needed_high <= u.max():
+            break
+        wider = first_grid(needed_low - 0.05, needed_high + 0.05, h)
+        wider = (min(wider[0], first), max(wider[1], last))
+        if wider == (first, last) or wider[1] - wider[0] >= max_particles // 4:
+            side = f"above d = {median * math.exp(s * u.max()):.4g}" if needed_high > u.max() else \
+                f"below d = {median * math.exp(s * u.min()):.4g}"
+            note = f"the tail {side}, beyond the particles the engine or max_particles allow, may hold more " \
+                   f"than rtol / 10 of a mean"
+            break
+        first, last = wider
+
+    # Halve the steps until three successive sums agree within rtol.
+    estimates = [means]
+    level = 0
+    while not (level >= 2 and _agree(estimates[-1], estimates[-2], rtol) and
+               _agree(estimates[-1], estimates[-3], rtol)):
+        j = np.arange((first << (level + 1)) + 1, last << (level + 1), 2)
+        if integral.v.size + j.size > max_particles:
+            if level:
+                changes = _relative_changes(estimates[-1], estimates[-2])
+                worst = int(np.argmax(changes))
+                shortfall = f"the last one changed {BulkOptics._fields[worst]} by {changes[worst]:.1e}"
+            else:
+                shortfall = "none fitted"
+            note = (note + "; " if note else "") + \
+                f"stopped at {integral.v.size} particles (max_particles={max_particles}) before successive " \
+                f"refinements agreed within rtol={rtol:g}: {shortfall}"
+            break
+        level += 1
+        integral.add(j * h / 2**level)
+        estimates.append(integral.means(first * h, last * h)[0])
+    return estimates[-1], int(integral.v.size), note
+
+
+def _parameter_problem(m_core, m_shell, wavelength, median, gsd, core_fraction, n_medium):
+    """The reason a lognormal population is refused, or None."""
+    for name, value in (("m_core", m_core), ("m_shell", m_shell)):
+        if not np.isfinite(value):
+            return f"{name} must be finite, found {value!r}"
+    for name, value in (("wavelength", wavelength), ("median_diameter", median), ("n_medium", n_medium)):
+        if not (np.isfinite(value) and value > 0):
+            return f"{name} must be finite and greater than 0, found {value!r}"
+    if not (np.isfinite(gsd) and gsd >= 1):
+        return f"gsd must be finite and at least 1, found {gsd!r}"
+    if not (np.isfinite(core_fraction) and 0 <= core_fraction <= 1):
+        return f"core_fraction must be from 0 to 1, found {core_fraction!r}"
+    return None
+
+
+def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, n_medium=1.0, *, rtol=1e-6,
+              max_particles=200_000, threads=None, invalid="raise"):
+    """Optical properties per particle of a lognormal population of coated spheres.
+
+    The outer diameters d follow the lognormal number distribution
+        dN / d ln d = exp(-(ln d - ln median_diameter)^2 / (2 ln(gsd)^2)) / (sqrt(2 pi) ln gsd)
+    of count median diameter median_diameter (in the unit of the wavelength)
+    and geometric standard deviation gsd (at least 1; 1 is a single size);
+    every core has the diameter core_fraction * d (0 to 1). Indices,
+    wavelength and medium as in core_shell(). The result is LognormalOptics:
+    the fields of BulkOptics (see distribution()) and particles_evaluated.
+
+    The integral over ln d is a trapezoid rule in a variable whose steps are
+    steps in ln d for small particles and steps in size parameter for large
+    ones, where the resonance ripple of weak absorbers repeats, starting at
+    half the ripple's spacing. It halves the steps until three successive
+    sums agree within rtol relative in every returned quantity (give or take
+    1e-12 of Cext, or of 1 for g and the albedo, that rounding leaves): two
+    sums alone can agree while both miss the same resonances. Each halving's
+    new particles are one core_shell() call. The range of ln d grows until
+    what it leaves out holds less than rtol / 10 of each mean, judged from the
+    cross-sections at its ends, taken to grow beyond them at least like d^2
+    and at most like d^8; sizes beyond the engine's (size parameter 99621,
+    |m| x 1e7) stay out.
+
+    rtol from 1e-12 to 0.1. At most max_particles particles are computed (the
+    first grid taking up to a quarter of them, its steps coarsened to fit);
+    where that ends the work before rtol is met, or a tail stays out that
+    holds more than rtol / 10, the result comes with a ConvergenceWarning
+    saying so. Weakly absorbing large particles have resonances narrower
+    than any affordable step; they hold from about 1e-4 of the backscatter of
+    water drops down, and decide how many particles a given rtol needs. The
+    time grows with the size parameters the distribution reaches.
+
+    Every argument may be an array; arrays broadcast as in NumPy (a spectrum
+    is arrays of wavelengths and of the indices that go with them), each
+    population is integrated on its own as if alone, particles_evaluated is
+    an array of integers, and one warning tells how many populations fell
+    short. threads and invalid as in core_shell(): a population that cannot
+    be (gsd below 1, core_fraction outside 0 to 1, an index the engine
+    refuses, ...) raises ValueError naming it, or with invalid="nan" gets
+    NaN and particles_evaluated 0.
+
+    Example: soot cores of 0.4 of the diameter in sulphate shells (1.43),
+    median diameter 0.2 um, gsd 1.6, at 0.55 um; Cext in um^2:
+        >>> r = lognormal(1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4)
+        >>> round(r.Cext, 6), round(r.g, 4), round(r.lidar_ratio, 1), r.particles_evaluated
+        (0.066335, 0.6369, 81.3, 3393)
+    """
+    rtol = float(rtol)
+    if not 1e-12 <= rtol <= 0.1:
+        raise ValueError(f"rtol must be from 1e-12 to 0.1, found {rtol!r}")
+    max_particles = operator.index(max_particles)
+    if max_particles < 100:
+        raise ValueError(f"max_particles must be at least 100, found {max_particles}")
+    if invalid not in ("raise", "nan"):
+        raise ValueError(f"invalid must be 'raise' or 'nan', found {invalid!r}")
+    arguments = np.broadcast_arrays(_complex(m_core, "m_core"), _complex(m_shell, "m_shell"),
+                                    _real(wavelength, "wavelength"), _real(median_diameter, "median_diameter"),
+                                    _real(gsd, "gsd"), _real(core_fraction, "core_fraction"),
+                                    _real(n_medium, "n_medium"))
+    shape = arguments[0].shape
+    values = np.full(shape + (8,), math.nan)
+    counts = np.zeros(shape, dtype=np.int64)
+    notes = []
+    for k, index in enumerate(np.ndindex(shape)):
+        population = [a[index].item() for a in arguments]
+        problem = _parameter_problem(*population)
+        if problem and invalid == "raise":
+            raise ValueError(f"population {_where(shape, k)}" + problem if shape else problem)
+        if problem:
+            continue
+        try:  # the engine's refusals of these materials, for the median particle rather than one of the grid
+            m_core_k, m_shell_k, wavelength_k, median, _, core_fraction_k, n_medium_k = population
+            core_shell(m_core_k, m_shell_k, wavelength_k, core_fraction_k * median, median, n_medium_k)
+        except ValueError as refused:
+            if invalid == "raise":
+                raise ValueError(f"population {_where(shape, k)}{refused}" if shape else str(refused)) from None
+            continue
+        values[index], counts[index], note = _lognormal_one(population, rtol, max_particles, threads, invalid)
+        if note:
+            notes.append(f"{_where(shape, k)}{note}")
+    if notes:
+        count = f"{len(notes)} of {counts.size} populations: first " if shape else ""
+        warnings.warn(f"lognormal: {count}{notes[0]}", ConvergenceWarning, stacklevel=2)
+    if not shape:
+        return LognormalOptics(*(float(v) for v in values), int(counts))
+    return LognormalOptics(*np.moveaxis(values, -1, 0), counts)

@@ -1,0 +1,121 @@
+"""distribution against plain weighted sums; lognormal against brute-force integrals on very fine grids."""
+
+import doctest
+import functools
+import math
+import warnings
+
+import numpy as np
+import pytest
+
+import coatedmie
+import coatedmie.distributions
+
+FIELDS = coatedmie.BulkOptics._fields
+
+
+def bits(values):
+    return np.asarray(values, dtype=np.float64).view(np.uint64).tolist()
+
+
+def plain_sums(particles, number):
+    """BulkOptics of one population from core_shell's columns."""
+    N = math.fsum(number)
+    Cext, Csca, Cabs, Cback, Cpr = (math.fsum(number * getattr(particles, f)) / N for f in FIELDS[:5])
+    g = math.fsum(number * particles.Csca * particles.g) / (Csca * N)
+    return Cext, Csca, Cabs, Cback, Cpr, g, Csca / Cext, 4 * math.pi * Cext / Cback
+
+
+def test_distribution_is_the_weighted_sum_over_the_bins_of_each_spectrum_row():
+    wavelength, m_core = np.array([[0.45], [0.55], [0.87]]), np.array([[1.7 + 0.5j], [1.75 + 0.44j], [1.8 + 0.4j]])
+    d_shell = np.geomspace(0.02, 4.0, 60)
+    number = np.random.default_rng(3).lognormal(3, 2, size=60) * (np.arange(60) % 7 != 0)  # some empty bins
+    result = coatedmie.distribution(m_core, 1.5 + 1e-4j, wavelength, 0.3 * d_shell, d_shell, number, 1.33)
+    for row in range(3):
+        particles = coatedmie.CoreShell(*np.transpose([
+            coatedmie.core_shell(m_core[row, 0], 1.5 + 1e-4j, wavelength[row, 0], 0.3 * d, d, 1.33) for d in d_shell]))
+        np.testing.assert_allclose([v[row] for v in result], plain_sums(particles, number), rtol=1e-13)
+    bins_down = coatedmie.distribution(m_core.T, 1.5 + 1e-4j, wavelength.T, 0.3 * d_shell[:, None], d_shell[:, None],
+                                       number[:, None], 1.33, axis=0)
+    np.testing.assert_allclose(np.array(bins_down), np.array(result), rtol=1e-14)
+
+
+@pytest.mark.parametrize("number, message", [([1, -1], "number at flat index 1 of shape (2,): must be finite and "
+                                                       "at least 0, found -1.0"),
+                                             ([1, math.nan], "number at flat index 1 of shape (2,): must be finite"),
+                                             ([0, 0], "number adds up to 0 along axis -1: no particles")])
+def test_distribution_refuses_numbers_that_are_no_population(number, message):
+    with pytest.raises(ValueError, match="^" + message.replace("(", r"\(").replace(")", r"\)")):
+        coatedmie.distribution(1.5, 1.4, 0.5, 0.1, 0.2, number)
+
+
+@functools.lru_cache(maxsize=None)
+def brute_force(m_core, m_shell, wavelength, median, gsd, core_fraction):
+    """The trapezoid rule in ln d on 80001 equal steps over 9 standard
+    deviations below the median and 9 plus 6 above: the d^6-weighted tails."""
+    s = math.log(gsd)
+    u = np.linspace(-9, 9 + 6 * s, 80001)
+    d = median * np.exp(s * u)
+    particles = coatedmie.core_shell(m_core, m_shell, wavelength, core_fraction * d, d)
+    number = np.exp(-u * u / 2)
+    number[[0, -1]] /= 2
+    return plain_sums(particles, number)
+
+
+POPULATIONS = {"narrow": (1.75 + 0.44j, 1.43, 0.55, 0.2, 1.05, 0.4),
+               "wide": (1.75 + 0.44j, 1.55 + 0.02j, 0.55, 0.03, 2.0, 0.5),
+               "resonant": (1.5 + 1e-3j, 1.5 + 1e-3j, 0.5, 3.0, 1.2, 0.5),
+               "resonant shell": (1.6 + 1e-2j, 1.33 + 1e-5j, 0.5, 2.0, 1.3, 0.3)}
+
+
+@pytest.mark.parametrize("rtol", [1e-2, 1e-6])  # one agreement of two sums is fooled at 1e-2
+@pytest.mark.parametrize("population", POPULATIONS.values(), ids=POPULATIONS.keys())
+def test_lognormal_meets_rtol_against_a_brute_force_integral(population, rtol):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        result = coatedmie.lognormal(*population, rtol=rtol)
+    np.testing.assert_allclose(result[:8], brute_force(*population), rtol=rtol, atol=0)
+
+
+def test_a_spectrum_of_lognormals_is_each_population_alone_and_gsd_1_is_one_particle():
+    wavelength, m_shell = np.array([[0.45], [0.87]]), np.array([[1.44 + 1e-3j], [1.42 + 1e-2j]])
+    spectrum = coatedmie.lognormal(1.75 + 0.44j, m_shell, wavelength, 0.2, [1.0, 1.7], 0.4, 1.33, threads=2)
+    for row, column in np.ndindex(2, 2):
+        alone = coatedmie.lognormal(1.75 + 0.44j, m_shell[row, 0], wavelength[row, 0], 0.2, [1.0, 1.7][column], 0.4,
+                                    1.33, threads=1)
+        assert bits([v[row, column] for v in spectrum]) == bits(alone)
+    one = coatedmie.core_shell(1.75 + 0.44j, m_shell[:, 0], wavelength[:, 0], 0.08, 0.2, 1.33)
+    expected = one[7:] + (one.g, one.albedo, 4 * np.pi * one.Cext / one.Cback, [1, 1])
+    np.testing.assert_allclose(np.array(spectrum)[:, :, 0], np.array(expected), rtol=1e-14)
+
+
+@pytest.mark.parametrize("population, options, message", [
+    (POPULATIONS["resonant"], dict(max_particles=2000), r"^lognormal: stopped at \d+ particles \(max_particles=2000\)"),
+    ((1.5, 1.5 + 1e-3j, 0.5, [[4.0, 400.0]], 3.0, 0.5), dict(max_particles=200),
+     r"^lognormal: 2 of 2 populations: first at flat index 0 of shape \(1, 2\): the tail above d = .* may hold"),
+])
+def test_lognormal_warns_where_it_stops_short(population, options, message):
+    with pytest.warns(coatedmie.ConvergenceWarning, match=message) as caught:
+        result = coatedmie.lognormal(*population, **options)
+    assert len(caught) == 1 and np.all(result.particles_evaluated <= options["max_particles"])
+
+
+@pytest.mark.parametrize("argument, value, message", [
+    (4, 0.9, "gsd must be finite and at least 1, found 0.9"),
+    (5, 1.5, "core_fraction must be from 0 to 1, found 1.5"),
+    (3, -1.0, "median_diameter must be finite and greater than 0, found -1.0"),
+    (1, 1e-5, "|index1| must be at least 1e-4, found (1e-05+0j) of modulus 1e-05; give the refractive index of the "
+              "layer relative to the surrounding medium"),
+])
+def test_lognormal_refuses_populations_naming_them_or_gives_nan(argument, value, message):
+    population = [1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4]
+    population[argument] = [population[argument], value]
+    with pytest.raises(ValueError) as raised:
+        coatedmie.lognormal(*population)
+    assert str(raised.value) == "population at flat index 1 of shape (2,): " + message
+    result = coatedmie.lognormal(*population, invalid="nan")
+    assert result.particles_evaluated[1] == 0 and all(np.isnan(v[1]) and np.isfinite(v[0]) for v in result[:8])
+
+
+def test_the_docstring_examples_hold():
+    assert doctest.testmod(coatedmie.distributions).failed == 0
