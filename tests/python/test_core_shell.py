@@ -59,7 +59,8 @@ def test_units_and_the_medium_scale_as_physics_says(scale):
 @pytest.mark.parametrize("core_fraction, limit", [(1e-4, 0.0), (1 - 1e-9, 1.0)])
 def test_vanishing_core_or_shell_tends_to_the_homogeneous_sphere(core_fraction, limit):
     d_shell = np.array([0.1, 1.0, 8.0])
-    near, at = (coatedmie.core_shell(1.6 + 0.3j, 1.4 + 0.001j, 0.5, f * d_shell, d_shell) for f in (core_fraction, limit))
+    near, at = (coatedmie.core_shell(1.6 + 0.3j, 1.4 + 0.001j, 0.5, fraction * d_shell, d_shell)
+                for fraction in (core_fraction, limit))
     np.testing.assert_allclose(np.array(near), np.array(at), rtol=1e-7)
 
 
