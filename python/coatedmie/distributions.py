@@ -344,10 +344,12 @@ def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, 
     first grid taking up to a quarter of them, its steps coarsened to fit);
     where that ends the work before rtol is met, or a tail stays out that
     holds more than rtol / 10, the result comes with a ConvergenceWarning
-    saying so. Weakly absorbing large particles have resonances narrower
-    than any affordable step; they hold from about 1e-4 of the backscatter of
-    water drops down, and decide how many particles a given rtol needs. The
-    time grows with the size parameters the distribution reaches.
+    saying so. The time grows with the size parameters the distribution
+    reaches, and with weak absorption: the resonances of large weakly
+    absorbing particles are far narrower than their spacing, and the
+    backscatter converges slowly over them. Water drops with soot cores, of
+    median diameter 0.6 um and gsd 1.8 at 0.55 um, take 4289 particles for
+    rtol 1e-3, 47745 for 1e-4 and 611329 for 1e-6.
 
     Every argument may be an array; arrays broadcast as in NumPy (a spectrum
     is arrays of wavelengths and of the indices that go with them), each
