@@ -349,7 +349,8 @@ def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, 
     absorbing particles are far narrower than their spacing, and the
     backscatter converges slowly over them. Water drops with soot cores, of
     median diameter 0.6 um and gsd 1.8 at 0.55 um, take 4289 particles for
-    rtol 1e-3, 47745 for 1e-4 and 611329 for 1e-6.
+    rtol 1e-3, 47745 for 1e-4 and 611329 for 1e-6, beyond the default
+    max_particles.
 
     Every argument may be an array; arrays broadcast as in NumPy (a spectrum
     is arrays of wavelengths and of the indices that go with them), each
