@@ -51,8 +51,9 @@ from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, inten
 from .distributions import BulkOptics, ConvergenceWarning, LognormalOptics, distribution, lognormal
 from .units import CoreShell, core_shell
 
-__all__ = ["CoreShell", "Efficiencies", "amplitudes", "angle_grid", "core_shell", "efficiencies", "intensities",
-           "legendre_moments", "mueller", "phase_function"]
+__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "amplitudes",
+           "angle_grid", "core_shell", "distribution", "efficiencies", "intensities", "legendre_moments", "lognormal",
+           "mueller", "phase_function"]
 
 
 def angle_grid(count, start, end):

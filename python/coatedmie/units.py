@@ -22,6 +22,7 @@ Cext, Csca, Cabs, Cback, Cpr  cross-sections, in the caller's length unit
 Python floats for all-scalar input, otherwise arrays of the broadcast shape."""
 
 _EFFICIENCY_FIELDS = ("Kext", "Ksca", "Kabs", "Kback", "Kpr")
+_SMALLEST_SIZE_PARAMETER = 1e-30
 
 
 def _real(value, name):
@@ -47,8 +48,11 @@ def _relative(m, n_medium):
     return relative
 
 
-def _geometry_problem(wavelength, d_core, d_shell, n_medium):
-    """The reason a particle's geometry is refused, or None."""
+def _geometry_problem(m_core, m_shell, wavelength, d_core, d_shell, n_medium):
+    """The reason a particle's description is refused, or None."""
+    for name, m in (("m_core", m_core), ("m_shell", m_shell)):
+        if not (m.imag >= 0):
+            return f"{name} must be n + ik with k >= 0, found {m!r}"
     for name, value in (("wavelength", wavelength), ("d_shell", d_shell), ("n_medium", n_medium)):
         if not (np.isfinite(value) and value > 0):
             return f"{name} must be finite and greater than 0, found {value!r}"
@@ -62,13 +66,13 @@ def _geometry_problem(wavelength, d_core, d_shell, n_medium):
 def core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, threads=None, invalid="raise"):
     """Efficiencies, cross-sections, g and albedo of coated spheres.
 
-    m_core, m_shell  complex refractive indices of the materials, n + ik
-                     (k >= 0; n - ik gives the same results)
+    m_core, m_shell  complex refractive indices of the materials, n + ik with
+                     k >= 0
     wavelength       vacuum wavelength
     d_core, d_shell  diameters of the core and of the whole particle, in the
-                     unit of the wavelength; d_core = 0 is a homogeneous
-                     sphere of the shell's material, d_core = d_shell one of
-                     the core's
+                     unit of the wavelength; d_core = 0 (or a core whose size
+                     parameter is below 1e-30) is a homogeneous sphere of the
+                     shell's material, d_core = d_shell one of the core's
     n_medium         real refractive index of the surrounding medium
 
     Every argument may be an array; arrays broadcast as in NumPy, so that a
@@ -77,10 +81,11 @@ def core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, th
     relative indices m / n_medium, and every value is bit for bit what
     coatedmie.efficiencies gives for them. Efficiencies refer to the outer
     cross-section pi d_shell^2 / 4 in every case; cross-sections are in the
-    length unit squared. threads and invalid as in efficiencies(); invalid
-    geometry (d_core > d_shell, a negative or non-finite value, a wavelength
-    or medium index not above 0) raises ValueError naming the first such
-    particle, or gives NaN with invalid="nan".
+    length unit squared. threads and invalid as in efficiencies(); an invalid
+    description (d_core > d_shell, a negative or non-finite value, a
+    wavelength or medium index not above 0, an index with k < 0) raises
+    ValueError naming the first such particle, or gives NaN with
+    invalid="nan".
 
     Example: soot (1.75 + 0.44i) of 150 nm coated with organics (1.5) to
     300 nm, at 532 nm in water; the cross-section in nm^2:
@@ -100,24 +105,30 @@ def core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, th
         m_core, m_shell, wavelength, d_core, d_shell, n_medium)
     shape = wavelength.shape
 
+    # One convention for both materials: the engine would read a negative
+    # imaginary part as the other convention and turn the other layer's too.
     bad = ~(np.isfinite(wavelength) & (wavelength > 0) & np.isfinite(d_shell) & (d_shell > 0) &
-            np.isfinite(n_medium) & (n_medium > 0) & np.isfinite(d_core) & (d_core >= 0) & (d_core <= d_shell))
+            np.isfinite(n_medium) & (n_medium > 0) & np.isfinite(d_core) & (d_core >= 0) & (d_core <= d_shell) &
+            (m_core.imag >= 0) & (m_shell.imag >= 0))
     if bad.any():
         k = int(np.flatnonzero(bad)[0])
         if invalid == "raise":
             where = f"particle at flat index {k} of shape {shape}: " if shape else ""
-            args = (wavelength.flat[k], d_core.flat[k], d_shell.flat[k], n_medium.flat[k])
+            args = (m_core.flat[k], m_shell.flat[k], wavelength.flat[k], d_core.flat[k], d_shell.flat[k],
+                    n_medium.flat[k])
             raise ValueError(where + _geometry_problem(*args))
         # Placeholders the engine accepts; their results are replaced by NaN.
-        wavelength, d_core, d_shell, n_medium = (np.where(bad, good, value) for value, good in
-                                                 ((wavelength, 1.0), (d_core, 0.5), (d_shell, 1.0),
-                                                  (n_medium, 1.0)))
+        m_core, m_shell, wavelength, d_core, d_shell, n_medium = (
+            np.where(bad, good, value) for value, good in
+            ((m_core, 1.5), (m_shell, 1.5), (wavelength, 1.0), (d_core, 0.5), (d_shell, 1.0), (n_medium, 1.0)))
 
     y = np.pi * n_medium * d_shell / wavelength
     x = np.pi * n_medium * d_core / wavelength
     m2 = _relative(m_shell, n_medium)
     m1 = _relative(m_core, n_medium)
-    homogeneous_shell = d_core == 0
+    # A core below the engine's smallest size parameter changes no digit of
+    # the results: the sphere of the shell's material alone.
+    homogeneous_shell = x < _SMALLEST_SIZE_PARAMETER
     homogeneous_core = d_core == d_shell
     alpha2 = np.where(homogeneous_shell | homogeneous_core, y, x)
     index1 = np.where(homogeneous_core, m1, m2)

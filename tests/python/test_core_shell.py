@@ -56,7 +56,8 @@ def test_units_and_the_medium_scale_as_physics_says(scale):
         np.testing.assert_allclose(getattr(scaled, field), expected, rtol=1e-12, err_msg=field)
 
 
-@pytest.mark.parametrize("core_fraction, limit", [(1e-4, 0.0), (1 - 1e-9, 1.0)])
+# A core below the engine's smallest size parameter is the shell alone.
+@pytest.mark.parametrize("core_fraction, limit", [(1e-4, 0.0), (1e-32, 0.0), (1 - 1e-9, 1.0)])
 def test_vanishing_core_or_shell_tends_to_the_homogeneous_sphere(core_fraction, limit):
     d_shell = np.array([0.1, 1.0, 8.0])
     near, at = (coatedmie.core_shell(1.6 + 0.3j, 1.4 + 0.001j, 0.5, fraction * d_shell, d_shell)
@@ -77,6 +78,7 @@ def test_a_shell_of_the_medium_leaves_the_bare_core():
     (dict(d_core=-1.0), "d_core must be finite and at least 0, found -1.0"),
     (dict(wavelength=0.0), "wavelength must be finite and greater than 0, found 0.0"),
     (dict(n_medium=math.inf), "n_medium must be finite and greater than 0, found inf"),
+    (dict(m_shell=1.4 - 0.1j), "m_shell must be n + ik with k >= 0, found (1.4-0.1j)"),
 ])
 def test_impossible_geometry_raises_naming_the_particle_or_gives_nan(bad, message):
     good = dict(m_core=1.5, m_shell=1.4, wavelength=0.5, d_core=1.0, d_shell=2.0, n_medium=1.0)
