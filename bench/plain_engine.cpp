@@ -39,7 +39,10 @@ Complex crossDifference(Complex z1, Complex z2, Complex z3, Complex z4) {
 
 Complex orderOver(int n, Complex z) { return quotient({static_cast<double>(n), 0.0}, z); }
 
-Complex lentz(Complex z, int n) {
+// The engine's cap on the passes of a continued fraction.
+constexpr int kPassLimit = 250000000;
+
+bool lentz(Complex z, int n, Complex& result) {
     const double p1 = 2.0 * n + 1.0;
     const double p2 = -2.0 * n - 3.0;
     const Complex a1 = quotient({p1, 0.0}, z);
@@ -48,7 +51,7 @@ Complex lentz(Complex z, int n) {
     Complex num = {z.re / p1 + a2.re, z.im / p1 + a2.im};
     Complex den = a2;
     Complex term = a2;
-    for (int k = 3;; ++k) {
+    for (int k = 3; k - 2 <= kPassLimit; ++k) {
         const double m = static_cast<double>(n) + static_cast<double>(k);
         const double c = -(2.0 * m - 1.0) / (2.0 * m - 3.0);
         term = {c * term.re, c * term.im};
@@ -57,24 +60,32 @@ Complex lentz(Complex z, int n) {
         const Complex ratio = quotient(nextNum, nextDen);
         const Complex next = product(product_, ratio);
         const double t = std::fabs(1.0 - std::sqrt(ratio.re * ratio.re + ratio.im * ratio.im));
-        if (t < 1e-20 || std::isnan(t)) return sum(next, orderOver(-n, z));
+        if (t < 1e-20 || std::isnan(t)) {
+            result = sum(next, orderOver(-n, z));
+            return true;
+        }
         num = nextNum;
         den = nextDen;
         product_ = next;
     }
+    return false;
 }
 
+std::vector<Complex> dM2yTable, dM2xTable, dM1xTable;
+std::vector<double> dYTable;
+std::vector<Complex> aTable, bTable;
+
 // Entry k holds D_{k-1}(z), k = 1..N+1.
-void fillTable(Complex z, int termCount, std::vector<Complex>& table) {
-    table[termCount + 1] = lentz(z, termCount);
+void fillTable(Complex z, int termCount, Complex start, std::vector<Complex>& table) {
+    table[termCount + 1] = start;
     for (int k = termCount; k >= 1; --k) {
         const Complex q = orderOver(k, z);
         table[k] = difference(q, quotient({1.0, 0.0}, sum(q, table[k + 1])));
     }
 }
 
-void fillRealTable(double y, int termCount, std::vector<double>& table) {
-    table[termCount + 1] = lentz({y, 0.0}, termCount).re;
+void fillRealTable(double y, int termCount, double start, std::vector<double>& table) {
+    table[termCount + 1] = start;
     for (int k = termCount; k >= 1; --k) {
         const double q = static_cast<double>(k) / y;
         table[k] = q - 1.0 / (q + table[k + 1]);
@@ -111,16 +122,19 @@ int efficiencies(double alpha1, double index1Re, double index1Im, double alpha2,
     const Complex m2y{m2.re * y, m2.im * y};
     const Complex m2x{m2.re * x, m2.im * x};
     const Complex m1x{m1.re * x, m1.im * x};
-    static std::vector<Complex> dM2yTable, dM2xTable, dM1xTable;
-    static std::vector<double> dYTable;
+    Complex starts[4];
+    if (!lentz(m2y, termCount, starts[0]) || !lentz(m2x, termCount, starts[1]) || !lentz(m1x, termCount, starts[2]) ||
+        !lentz({y, 0.0}, termCount, starts[3])) {
+        return 0;
+    }
     if (dYTable.size() < static_cast<std::size_t>(termCount) + 2) {
-        for (auto* table : {&dM2yTable, &dM2xTable, &dM1xTable}) table->resize(termCount + 2);
+        for (auto* table : {&dM2yTable, &dM2xTable, &dM1xTable, &aTable, &bTable}) table->resize(termCount + 2);
         dYTable.resize(termCount + 2);
     }
-    fillTable(m2y, termCount, dM2yTable);
-    fillTable(m2x, termCount, dM2xTable);
-    fillTable(m1x, termCount, dM1xTable);
-    fillRealTable(y, termCount, dYTable);
+    fillTable(m2y, termCount, starts[0], dM2yTable);
+    fillTable(m2x, termCount, starts[1], dM2xTable);
+    fillTable(m1x, termCount, starts[2], dM1xTable);
+    fillRealTable(y, termCount, starts[3].re, dYTable);
 
     // psi_1(y)/xi_1(y) and the order-0 ratio across the shell.
     Complex psiOverXi{std::pow(std::sin(y) - y * std::cos(y), 2.0) / (ySquare + 1.0), 0.0};
@@ -184,6 +198,8 @@ int efficiencies(double alpha1, double index1Re, double index1Im, double alpha2,
         const Complex h = product(shellRatio, w2);
         const Complex a = product(psiOverXi, quotient(crossDifference(u1, v1, g, v2), crossDifference(u1, v3, g, v4)));
         const Complex b = product(psiOverXi, quotient(crossDifference(w1, z1, h, z2), crossDifference(w1, z3, h, z4)));
+        aTable[n] = a;
+        bTable[n] = b;
 
         const double f = 2.0 * n + 1.0;
         sumExt = (a.re + b.re) * f + sumExt;
@@ -198,6 +214,46 @@ int efficiencies(double alpha1, double index1Re, double index1Im, double alpha2,
     result.Kabs = result.Kext - result.Ksca;
     if (!(std::fabs(result.Kabs / result.Kext) >= 1e-10)) result.Kabs = 0.0;
     return termCount;
+}
+
+double coefficient(bool b, bool imaginary, int n) {
+    const Complex c = (b ? bTable : aTable)[n];
+    return imaginary ? c.im : c.re;
+}
+
+double logDerivative(int table, bool imaginary, int k) {
+    if (table == 3) return imaginary ? 0.0 : dYTable[k];
+    const Complex d = (table == 0 ? dM2yTable : table == 1 ? dM2xTable : dM1xTable)[k];
+    return imaginary ? d.im : d.re;
+}
+
+void intensity(int termCount, double theta, double& I1, double& I2) {
+    const int lastOrder = termCount < 99998 ? termCount : 99998;
+    const double mu = std::cos(theta);
+    const double sinSquare = std::pow(std::sin(theta), 2.0);
+    double piPrev = 1.0, piPrev2 = 0.0, piPrimePrev = 0.0, piPrimePrev2 = 0.0;
+    const double w1 = ((2.0 * 1 + 1.0) / 1.0) / (1.0 + 1.0);
+    const Complex a1 = aTable[1], b1 = bTable[1];
+    Complex s1{(piPrev * a1.re + mu * b1.re) * w1, (piPrev * a1.im + mu * b1.im) * w1};
+    Complex s2{(mu * a1.re + piPrev * b1.re) * w1, (mu * a1.im + piPrev * b1.im) * w1};
+    for (int n = 2; n <= lastOrder; ++n) {
+        const double order = n;
+        const double piN = ((mu * (2.0 * order - 1.0)) * piPrev - order * piPrev2) / (order - 1.0);
+        const double piPrimeN = (2.0 * order - 1.0) * piPrev + piPrimePrev2;
+        const double tauN = mu * piN - sinSquare * piPrimeN;
+        piPrev2 = piPrev;
+        piPrev = piN;
+        piPrimePrev2 = piPrimePrev;
+        piPrimePrev = piPrimeN;
+        const double w = ((2.0 * order + 1.0) / order) / (order + 1.0);
+        const Complex a = aTable[n], b = bTable[n];
+        s1.re = (piN * a.re + tauN * b.re) * w + s1.re;
+        s2.re = (tauN * a.re + piN * b.re) * w + s2.re;
+        s1.im = (piN * a.im + tauN * b.im) * w + s1.im;
+        s2.im = (tauN * a.im + piN * b.im) * w + s2.im;
+    }
+    I1 = s1.re * s1.re + s1.im * s1.im;
+    I2 = s2.re * s2.re + s2.im * s2.im;
 }
 
 }  // namespace plain

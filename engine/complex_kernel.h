@@ -1,8 +1,8 @@
-// Complex arithmetic of the engine. Every complex quotient and product goes
-// through complexQuotientProduct, whose plain formula (no operand scaling, no
-// fused multiply-add) fixes the last bits of every complex result; the other
-// three operations are the composite expressions of the series coefficients,
-// built on it. Complex values travel as separate real and imaginary parts.
+// Complex arithmetic of the engine. Every complex quotient and product is
+// formed by the plain formula of complexQuotientProduct (no operand scaling,
+// no fused multiply-add), which fixes the last bits of every complex result;
+// the engine's loops take the half they need of it (here, and lane by lane in
+// lanes.h). Complex values travel as separate real and imaginary parts.
 #ifndef COATEDMIE_COMPLEX_KERNEL_H
 #define COATEDMIE_COMPLEX_KERNEL_H
 
@@ -38,9 +38,9 @@ inline ComplexResult complexProduct(double a, double b, double c, double d) {
     return {a * c - b * d, a * d + b * c};
 }
 
-// The same halves on complex pairs, and z1*z2 - z3*z4 from them
-// (crossProductDifference without its unused quotients). In a namespace of
-// their own, which argument-dependent lookup does not search.
+// The same halves on complex pairs, and z1*z2 - z3*z4 from them (each
+// product rounded before the difference). In a namespace of their own, which
+// argument-dependent lookup does not search.
 namespace pair_arithmetic {
 
 inline ComplexResult product(const ComplexResult& u, const ComplexResult& w) {
@@ -59,20 +59,6 @@ inline ComplexResult crossDifference(const ComplexResult& z1, const ComplexResul
 }
 
 }  // namespace pair_arithmetic
-
-// 1/(n/z - D) - n/z: carries the logarithmic derivative D = D_{n-1}(z) of a
-// Riccati function up to order n.
-void upwardLogDerivativeStep(int n, double zRe, double zIm, double dRe, double dIm,
-                             ComplexResult& result);
-
-// n/z + X.
-void addOrderOverArgument(int n, double zRe, double zIm, double xRe, double xIm,
-                          ComplexResult& result);
-
-// z1*z2 - z3*z4, each product rounded before the difference.
-void crossProductDifference(double z1Re, double z1Im, double z2Re, double z2Im,
-                            double z3Re, double z3Im, double z4Re, double z4Im,
-                            ComplexResult& result);
 
 }  // namespace coatedmie
 

@@ -18,26 +18,26 @@ using namespace test_support;
 
 const double kInf = std::numeric_limits<double>::infinity();
 
+const double kTheta[] = {0.0, 0.5, 1.5707963267948966, 2.9, 3.141592653589793};
+
 // Everything a computation yields, as bit patterns.
-std::vector<std::uint64_t> resultsOf(const Engine& engine) {
-    std::vector<std::uint64_t> bits{static_cast<std::uint64_t>(engine.termCount())};
-    const EfficiencyRecord& e = engine.efficiencies();
-    const DerivedQuantityRecord d = engine.derivedQuantities();
-    for (double v : {e.Kext, e.Ksca, e.Kabs, engine.normSquare(), d.Kback, d.Kpr, d.g, d.albedo}) {
-        bits.push_back(bitsOf(v));
+std::vector<std::uint64_t> bitsOfResults(int n, const EfficiencyRecord& e, double normSquare,
+                                         const DerivedQuantityRecord& d, const CoefficientView& c,
+                                         const double (&I1)[5], const double (&I2)[5]) {
+    std::vector<std::uint64_t> bits{static_cast<std::uint64_t>(n)};
+    for (double v : {e.Kext, e.Ksca, e.Kabs, normSquare, d.Kback, d.Kpr, d.g, d.albedo}) bits.push_back(bitsOf(v));
+    for (int k = 1; k <= c.termCount; ++k) {
+        for (double v : {c.aRe[k], c.aIm[k], c.bRe[k], c.bIm[k]}) bits.push_back(bitsOf(v));
     }
-    const CoefficientView c = engine.coefficients();
-    for (int n = 1; n <= c.termCount; ++n) {
-        for (double v : {c.aRe[n], c.aIm[n], c.bRe[n], c.bIm[n]}) bits.push_back(bitsOf(v));
-    }
-    const double theta[] = {0.0, 0.5, 1.5707963267948966, 2.9, 3.141592653589793};
-    double I1[5], I2[5];
-    engine.intensities(theta, 5, I1, I2);
-    for (int i = 0; i < 5; ++i) {
-        bits.push_back(bitsOf(I1[i]));
-        bits.push_back(bitsOf(I2[i]));
-    }
+    for (int i = 0; i < 5; ++i) bits.insert(bits.end(), {bitsOf(I1[i]), bitsOf(I2[i])});
     return bits;
+}
+
+std::vector<std::uint64_t> resultsOf(const Engine& engine) {
+    double I1[5], I2[5];
+    engine.intensities(kTheta, 5, I1, I2);
+    return bitsOfResults(engine.termCount(), engine.efficiencies(), engine.normSquare(), engine.derivedQuantities(),
+                         engine.coefficients(), I1, I2);
 }
 
 std::vector<std::uint64_t> freeFunctionResults(const Layers& l) {
@@ -45,22 +45,10 @@ std::vector<std::uint64_t> freeFunctionResults(const Layers& l) {
     const int n = compute(l, e);
     DerivedQuantityRecord d{};
     computeDerivedQuantities(n, e, d);
-    std::vector<std::uint64_t> bits{static_cast<std::uint64_t>(n)};
-    for (double v : {e.Kext, e.Ksca, e.Kabs, normSquareOfLastComputation(), d.Kback, d.Kpr, d.g, d.albedo}) {
-        bits.push_back(bitsOf(v));
-    }
-    const CoefficientTables& c = coefficientTables();
-    for (int k = 1; k <= n; ++k) {
-        for (double v : {c.aRe[k], c.aIm[k], c.bRe[k], c.bIm[k]}) bits.push_back(bitsOf(v));
-    }
-    const double theta[] = {0.0, 0.5, 1.5707963267948966, 2.9, 3.141592653589793};
     double I1[5], I2[5];
-    computeIntensities(n, theta, 5, I1, I2);
-    for (int i = 0; i < 5; ++i) {
-        bits.push_back(bitsOf(I1[i]));
-        bits.push_back(bitsOf(I2[i]));
-    }
-    return bits;
+    computeIntensities(n, kTheta, 5, I1, I2);
+    const CoefficientTables& c = coefficientTables();
+    return bitsOfResults(n, e, normSquareOfLastComputation(), d, {n, c.aRe, c.aIm, c.bRe, c.bIm}, I1, I2);
 }
 
 int computeWith(Engine& engine, const Layers& l) {

@@ -22,24 +22,54 @@ namespace {
 
 using namespace test_support;
 
+bool sameOrBothNaN(double u, double v) { return u == v || (std::isnan(u) && std::isnan(v)); }
+
+// Worked examples, and operands that tell the plain formula from its usual
+// alternatives: fused products, Smith's scaled division.
 TEST(ExactArithmetic, ComplexQuotientProductUsesThePlainFormula) {
-    const double a = 0x1.561230e6cc7a8p+1, b = -0x1.9f8d6eb5a9178p+0;
-    const double c = 0x1.fca94bedb5c5ap+1, d = 0x1.14de3da87832ap+1;
-    QuotientProduct r;
-    complexQuotientProduct(a, b, c, d, r);
-    EXPECT_EQ(r.quotRe, 0x1.639ac241d985dp-2);
-    EXPECT_EQ(r.quotIm, -0x1.31eb4a399e7a9p-1);
-    EXPECT_EQ(r.prodRe, 0x1.c43277469fe00p+3);
-    EXPECT_EQ(r.prodIm, -0x1.5719462601320p-1);
-    // These operands tell the plain formula from its usual alternatives.
-    const double fusedDen = std::fma(c, c, d * d);
-    EXPECT_NE(r.quotRe, std::fma(a, c, b * d) / fusedDen);
-    EXPECT_NE(r.quotIm, std::fma(b, c, -(a * d)) / fusedDen);
-    EXPECT_NE(r.prodRe, std::fma(a, c, -(b * d)));
-    EXPECT_NE(r.prodIm, std::fma(a, d, b * c));
-    const double ratio = d / c, smithDen = c + d * ratio;  // Smith's scaled division
-    EXPECT_NE(r.quotRe, (a + b * ratio) / smithDen);
-    EXPECT_NE(r.quotIm, (b - a * ratio) / smithDen);
+    const double nan = std::nan("");
+    const double cases[][8] = {
+        // a, b, c, d, then u/w and u*w for u = a + ib, w = c + id
+        {3, 4, 1, 2, 2.2, -0.4, -5, 10},
+        {1, 0, 0, 1, 0, -1, 0, 1},
+        {1, 0, 0, 0, nan, nan, 0, 0},  // w = 0: NaN quotient, exact product
+        {0x1.561230e6cc7a8p+1, -0x1.9f8d6eb5a9178p+0, 0x1.fca94bedb5c5ap+1, 0x1.14de3da87832ap+1,
+         0x1.639ac241d985dp-2, -0x1.31eb4a399e7a9p-1, 0x1.c43277469fe00p+3, -0x1.5719462601320p-1},
+    };
+    for (const auto& c : cases) {
+        QuotientProduct r;
+        complexQuotientProduct(c[0], c[1], c[2], c[3], r);
+        EXPECT_TRUE(sameOrBothNaN(r.quotRe, c[4]) && sameOrBothNaN(r.quotIm, c[5]) &&
+                    sameOrBothNaN(r.prodRe, c[6]) && sameOrBothNaN(r.prodIm, c[7]))
+            << "u = " << c[0] << " + " << c[1] << "i, w = " << c[2] << " + " << c[3] << "i";
+    }
+    const double a = cases[3][0], b = cases[3][1], c = cases[3][2], d = cases[3][3];
+    const double fusedDen = std::fma(c, c, d * d), ratio = d / c, smithDen = c + d * ratio;
+    EXPECT_NE(cases[3][4], std::fma(a, c, b * d) / fusedDen);
+    EXPECT_NE(cases[3][5], std::fma(b, c, -(a * d)) / fusedDen);
+    EXPECT_NE(cases[3][6], std::fma(a, c, -(b * d)));
+    EXPECT_NE(cases[3][7], std::fma(a, d, b * c));
+    EXPECT_NE(cases[3][4], (a + b * ratio) / smithDen);
+    EXPECT_NE(cases[3][5], (b - a * ratio) / smithDen);
+}
+
+// The engine's loops take the halves on their own; each must give the bits
+// of its half of the full call, zeros, infinities and NaN included (the NaN
+// of invalid operations: which of two NaNs of different signs comes out IEEE
+// arithmetic leaves open, and so does the compiler's order of operands).
+TEST(ExactArithmetic, HalvesAreTheQuotientProductBitForBit) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0.0,   -0.0,   1.0, -1.0, 0.5,          3.0,                  1e-200,
+                             -1e200, 1e160, 5e-324, inf, -inf, -std::nan(""), 0x1.561230e6cc7a8p+1};
+    for (double a : values) for (double b : values) for (double c : values) for (double d : values) {
+        QuotientProduct full;
+        complexQuotientProduct(a, b, c, d, full);
+        const ComplexResult q = complexQuotient(a, b, c, d);
+        const ComplexResult p = complexProduct(a, b, c, d);
+        ASSERT_TRUE(sameBits(q.re, full.quotRe) && sameBits(q.im, full.quotIm) && sameBits(p.re, full.prodRe) &&
+                    sameBits(p.im, full.prodIm))
+            << "u = " << a << " + " << b << "i, w = " << c << " + " << d << "i";
+    }
 }
 
 TEST(ExactArithmetic, EngineRunsKeepTheirBits) {

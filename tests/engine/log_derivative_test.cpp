@@ -94,5 +94,17 @@ TEST(LogDerivativeTables, ZeroArgumentGivesNaNAndHigherEntriesStay) {
     for (int k = 1; k <= 3; ++k) EXPECT_TRUE(std::isnan(t.Dm2yIm[k]) && std::isnan(t.Dy[k])) << k;
 }
 
+#ifdef COATEDMIE_LONG_SWEEP
+// Arguments of modulus 1e9 and 1e150 take the continued fraction to its pass
+// limit (several seconds each): refused, with nothing written.
+TEST(LogDerivativeTables, AbsurdIndexIsRefusedInsteadOfHanging) {
+    for (double coreIndex : {1e4 * 99621 / 20, 1e150 / 20}) {
+        EfficiencyRecord e{-1.0, -2.0, -3.0};
+        EXPECT_EQ(computeCoatedSphere(40, 1.5, 0.01, 20, coreIndex, 0, e), 0) << coreIndex;
+        EXPECT_TRUE(e.Kext == -1.0 && e.Ksca == -2.0 && e.Kabs == -3.0);
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace coatedmie

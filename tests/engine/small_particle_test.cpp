@@ -1,14 +1,11 @@
 // Small particles. Below an outer size parameter of 0.01 the coefficients
 // come from ratios that do not cancel; here they are held against the
-// quadruple-precision reference (its Rayleigh limit below y = 1e-8), and
-// everything from 0.01 up against results of the computation as it stood
-// before that path existed.
+// quadruple-precision reference (its Rayleigh limit below y = 1e-8). From 0.01
+// up the plain implementation holds every bit (fast_paths_test.cpp).
 #include <quadmath.h>
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -25,58 +22,6 @@ namespace {
 
 using namespace test_support;
 namespace qr = quad_reference;
-
-// Every computation from y = 0.01 up, as it came out before the small-particle
-// path existed (commit 01eb81d): term count, coefficients, efficiencies and
-// the intensities at 90 degrees hashed over their bits. The cases lie at and
-// just above the limit, where a wrong limit test would show.
-TEST(SmallParticlePath, FromTheLimitUpNoResultMovesABit) {
-    const struct {
-        Layers layers;
-        int termCount;
-        std::uint64_t hash;
-    } cases[] = {
-        {{0x1.47ae147ae147bp-7, 1.5, 0, 0x1.47ae147ae147bp-8, 3, 0}, 4, 0xb68f0eb58ec97d37ULL},
-        {{0x1.47ae147ae147cp-7, 1.33, 0, 0x1.47ae147ae147cp-7, 1.5, 0}, 4, 0x1466d903bfc3239bULL},
-        {{0x1.47aeeb3a761d9p-7, 2, 1, 0x1.cac083126e979p-8, 1.6, 0.3}, 4, 0x72266a5cc3a52842ULL},
-        {{0x1.999999999999ap-7, 1.5, -0.01, 0x1.999999999999ap-7, 1.33, -0.001}, 4, 0xd1736172055ffc44ULL},
-        {{0x1.47ae147ae147bp-6, 1.5, 0, 0x1.47ae147ae147bp-7, 0.2, 3}, 4, 0x409924d94472c2adULL},
-        {{0x1.999999999999ap-5, 1.7, 2.5, 0x1.98c7e28240b78p-5, 1.33, 0}, 5, 0x7b25c129c3533494ULL},
-        {{0x1.eb851eb851eb8p-6, 1, 0, 0x1.0624dd2f1a9fcp-10, 1.5, 0.02}, 4, 0xabb52be2e2f2037fULL},
-        {{0x1.47ae147ae147bp-7, 1.33, 0, 0x1.e7c5f127bd87ep-466, 1.5, 0}, 4, 0x89bddccb28649c78ULL},
-    };
-    for (const auto& c : cases) {
-        EfficiencyRecord e;
-        ASSERT_EQ(compute(c.layers, e), c.termCount) << c.layers;
-        IntensityRecord r{};
-        computeIntensity(c.termCount, 1.5707963267948966, r);
-        std::uint64_t h = coefficientHash(c.termCount);
-        for (double v : {e.Kext, e.Ksca, e.Kabs, r.I1, r.I2}) h = hashBits(h, v);
-        EXPECT_EQ(h, c.hash) << c.layers;
-    }
-}
-
-// A library call the compiler cannot fold into a product (the engine is built
-// with -fno-builtin-pow, this file is not).
-double (*volatile powFunction)(double, double) = std::pow;
-
-// From the limit up, the order-1 start value is the closed form operation by
-// operation, as the computation has always evaluated it.
-TEST(StartValues, FromTheLimitUpTheClosedFormKeepsEveryBit) {
-    std::mt19937_64 random(20240607);
-    std::uniform_real_distribution<double> exponent(-2.0, 5.0);
-    std::vector<double> sizes = {0.01, std::nextafter(0.01, 1.0), 0.0100000001, 0.0125, 0.05, 1.0, 99621.0};
-    for (int i = 0; i < 20000; ++i) sizes.push_back(std::pow(10.0, exponent(random)));
-    for (double y : sizes) {
-        const double ySquare = powFunction(y, 2.0);
-        const double re = powFunction(std::sin(y) - y * std::cos(y), 2.0) / (ySquare + 1.0);
-        const double im = (y * std::cos(2.0 * y) + 0.5 * (std::sin(2.0 * y) * (ySquare - 1.0))) / (ySquare + 1.0);
-        for (int s : {+1, -1}) {
-            const ComplexResult got = psiOverXiStartValue(y, ySquare, s);
-            ASSERT_TRUE(sameBits(got.re, re) && sameBits(got.im, s == +1 ? -im : im)) << y << ", s = " << s;
-        }
-    }
-}
 
 // psi_1(y)/xi_1(y) from the general terms of both series, summed in
 // quadruple precision until they no longer count.
