@@ -1,7 +1,6 @@
 // Start values of the per-order loop of the coated sphere: psi_1(y)/xi_1(y)
-// and the order-0 ratio across the shell. Reachable from outside
-// coated_sphere.cpp, so that the tests' plain reference engine starts from
-// exactly the engine's values.
+// and the order-0 ratio across the shell, for the general and the
+// small-particle paths.
 #ifndef COATEDMIE_START_VALUES_H
 #define COATEDMIE_START_VALUES_H
 
