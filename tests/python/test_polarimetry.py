@@ -47,7 +47,7 @@ def test_the_mueller_matrix_is_a_pure_scatterers_and_the_same_in_both_convention
                           bits(np.stack((S1.conjugate(), S2.conjugate()))[:, :3]))
 
 
-# S11, S12, S33, S34 from tests/derived_quantities/mpmath_reference.py
+# S11, S12, S33, S34 from tests/engine/mpmath_reference.py
 # --mueller: the textbook series at 40 digits. The first sphere is Bohren &
 # Huffman's BHMIE sample (radius 0.525 at wavelength 0.6328, m = 1.55); its
 # 4 S11(180) / x^2 = 2.92534 is the Qback the book prints.

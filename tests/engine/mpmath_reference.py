@@ -1,7 +1,7 @@
 """Reference values for the derived-quantity tests, at 40 significant digits.
 
 Run by hand with Debian's interpreter (python3-mpmath):
-    /usr/bin/python3 tests/derived_quantities/mpmath_reference.py
+    /usr/bin/python3 tests/engine/mpmath_reference.py
 It prints the table of derived_quantities_test.cpp, and with --mueller the
 Mueller elements of tests/python/test_polarimetry.py. Nothing here shares code
 or arithmetic with the engine: the Riccati-Bessel functions come from
