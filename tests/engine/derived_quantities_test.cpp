@@ -1,6 +1,8 @@
 #include <cmath>
 #include <cstring>
-#include <vector>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include <coatedmie/engine.h>
 #include <gtest/gtest.h>
@@ -14,7 +16,6 @@ namespace coatedmie {
 namespace {
 
 using namespace test_support;
-const double kPi = 3.141592653589793;
 
 struct Outcome {
     int termCount;
@@ -30,50 +31,30 @@ Outcome run(const Layers& l) {
     return r;
 }
 
-// Reference values at 17 digits from mpmath_reference.py (textbook formulas in
-// 40-digit arithmetic, independent of the engine). Homogeneous spheres are
-// given as two equal layers.
+// Values at 17 digits from tools/mpmath_reference.py (textbook formulas in
+// 40-digit arithmetic, independent of the engine), in derived_reference.txt.
 TEST(DerivedQuantities, IndependentReferenceValues) {
-    const double bhmieX = 2 * kPi * 0.525 / 0.6328;
-    const struct {
-        const char* what;
-        Layers layers;
+    std::ifstream file(COATEDMIE_TEST_DATA_DIR "/derived_reference.txt");
+    ASSERT_TRUE(file) << "derived_reference.txt";
+    int cases = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream values(line);
+        Layers l;
         double Kext, Ksca, Kback, Kpr, g;
-    } cases[] = {
-        // Bohren & Huffman (1983), appendix A, BHMIE sample run: Qsca = Qext =
-        // 3.10543, Qback = 2.92534.
-        {"BHMIE sample run", {bhmieX, 1.55, 0, bhmieX, 1.55, 0},
-         3.1054255314658785, 3.1054255314658785, 2.9253406497060148, 1.1392664781361492, 0.63313675804089487},
-        {"x = 10, m = 1.5", {10, 1.5, 0, 10, 1.5, 0},
-         2.8819989520758974, 2.8819989520758974, 1.6950635834095237, 0.74092475691729978, 0.74291289856867805},
-        {"water, x = 100, m = 1.33 + 1e-8i", {100, 1.33, 1e-8, 100, 1.33, 1e-8},
-         2.1010898345612515, 2.1010850272476065, 2.2408050098658035, 0.27668511929016942, 0.86831550918290445},
-        {"x = 1, m = 1.5 + 1i", {1, 1.5, 1, 1, 1.5, 1},
-         2.3363209846726147, 0.66345376151624625, 0.57300255523892247, 2.208847370093968, 0.19213639589188631},
-        {"x = 1, m = 10 + 10i", {1, 10, 10, 1, 10, 10},
-         2.5329930778963664, 2.049405006925481, 3.3089965250755423, 2.75978917351128, -0.11066436104552768},
-        {"Rayleigh, x = 0.1, m = 1.5 + 0.1i", {0.1, 1.5, 0.1, 0.1, 1.5, 0.1},
-         0.020060014625508701, 2.4038190395542943e-5, 3.5887611239090697e-5, 0.020059967072042157,
-         0.0019782465219241129},
-        {"x = 1000, m = 1.5 + 0.1i", {1000, 1.5, 0.1, 1000, 1.5, 0.1},
-         2.019702521068302, 1.1069323889254004, 0.041533559829142263, 0.96714274767756161, 0.95087991274024931},
-        {"coated, reference particle", {5, 1.5, 0.01, 3, 2.0, 0.5},
-         3.135893679351231, 2.0119331599216181, 0.26318688512308296, 1.7130271600617998, 0.70721361307294321},
-        {"coated, lossless", {10, 1.33, 0, 6, 1.5, 0},
-         2.5663442822920975, 2.5663442822920975, 3.0687641577030704, 0.78654912362851128, 0.69351379350941371},
-        {"coated, thin absorbing shell", {20, 1.8, 0.6, 19, 1.2, 0},
-         2.2047660975148711, 1.3192718779300809, 0.14698880819175186, 1.1008926358086876, 0.83672932029609052},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Outcome r = run(c.layers);
-        EXPECT_NEAR(r.e.Kext, c.Kext, 1e-12 * c.Kext);
-        EXPECT_NEAR(r.e.Ksca, c.Ksca, 1e-12 * c.Kext);
-        EXPECT_NEAR(r.d.Kback, c.Kback, 1e-11 * c.Kback);
-        EXPECT_NEAR(r.d.Kpr, c.Kpr, 1e-12 * c.Kext);
-        EXPECT_NEAR(r.d.g, c.g, 1e-12);
-        EXPECT_NEAR(r.d.albedo, c.Ksca / c.Kext, 1e-12);
+        values >> l.alpha1 >> l.index1Re >> l.index1Im >> l.alpha2 >> l.index2Re >> l.index2Im >> Kext >> Ksca >>
+            Kback >> Kpr >> g;
+        SCOPED_TRACE(line);
+        const Outcome r = run(l);
+        EXPECT_NEAR(r.e.Kext, Kext, 1e-12 * Kext);
+        EXPECT_NEAR(r.e.Ksca, Ksca, 1e-12 * Kext);
+        EXPECT_NEAR(r.d.Kback, Kback, 1e-11 * Kback);
+        EXPECT_NEAR(r.d.Kpr, Kpr, 1e-12 * Kext);
+        EXPECT_NEAR(r.d.g, g, 1e-12);
+        EXPECT_NEAR(r.d.albedo, Ksca / Kext, 1e-12);
+        ++cases;
     }
+    EXPECT_EQ(cases, 10);
 }
 
 TEST(DerivedQuantities, VacuumShellIsTheCoreAlone) {

@@ -1,9 +1,11 @@
 """Reference values for the derived-quantity tests, at 40 significant digits.
 
 Run by hand with Debian's interpreter (python3-mpmath):
-    /usr/bin/python3 tests/engine/mpmath_reference.py
-It prints the table of derived_quantities_test.cpp, and with --mueller the
-Mueller elements of tests/python/test_polarimetry.py. Nothing here shares code
+    /usr/bin/python3 tools/mpmath_reference.py > tests/engine/derived_reference.txt
+    /usr/bin/python3 tools/mpmath_reference.py --mueller > tests/python/mueller_reference.txt
+It writes the golden data of the derived-quantity and Mueller tests: one
+particle per line (alpha1, index1 re, im, alpha2, index2 re, im), then its
+values at 17 digits. Nothing here shares code
 or arithmetic with the engine: the Riccati-Bessel functions come from
 mpmath's Bessel functions of half-integer order, and the coefficients from the
 textbook formulas of Bohren & Huffman (1983), in their convention m = n + ik,
@@ -121,7 +123,8 @@ CASES = [
     # particles of the Mie literature in each regime.
     # Bohren & Huffman, appendix A: BHMIE's sample run, radius 0.525 at
     # wavelength 0.6328, prints Qsca = Qext = 3.10543 and Qback = 2.92534.
-    ("BHMIE sample run, x = 2 pi 0.525 / 0.6328, m = 1.55", (BHMIE_X, "1.55", BHMIE_X, "1.55")),
+    ("BHMIE sample run, x = 2 pi 0.525 / 0.6328, m = 1.55; the book prints Qsca = Qext = 3.10543, "
+     "Qback = 2.92534", (BHMIE_X, "1.55", BHMIE_X, "1.55")),
     ("nonabsorbing, x = 10, m = 1.5", (10, "1.5", 10, "1.5")),
     ("water, x = 100, m = 1.33 + 1e-8i", (100, "1.33+1e-8j", 100, "1.33+1e-8j")),
     ("absorbing, x = 1, m = 1.5 + 1i", (1, "1.5+1j", 1, "1.5+1j")),
@@ -135,24 +138,32 @@ CASES = [
 ]
 
 
-MUELLER_CASES = [("BHMIE sample run", (BHMIE_X, "1.55", BHMIE_X, "1.55")),
+MUELLER_CASES = [("BHMIE sample run; 4 S11(180) / x^2 is the Qback of 2.92534 the book prints",
+                  (BHMIE_X, "1.55", BHMIE_X, "1.55")),
                  ("reference run", (5, "1.5+0.01j", 3, "2.0+0.5j"))]
+
+
+def layers_text(alpha1, m1, alpha2, m2):
+    m1, m2 = complex(m1), complex(m2)
+    return f"{alpha1!r} {m1.real!r} {m1.imag!r} {alpha2!r} {m2.real!r} {m2.imag!r}"
 
 
 def print_mueller():
     mp.mp.dps = 40
+    print("# alpha1 index1Re index1Im alpha2 index2Re index2Im degrees S11 S12 S33 S34")
     for title, (alpha1, m1, alpha2, m2) in MUELLER_CASES:
         coefficients, _ = coefficients_of(mp.mpf(alpha1), mp.mpmathify(m1), mp.mpf(alpha2), mp.mpmathify(m2))
         print("#", title)
         for degrees in range(0, 181, 30):
-            print(f"({degrees}, " + ", ".join(mp.nstr(v, 17) for v in mueller(coefficients, degrees)) + "),")
+            print(layers_text(alpha1, m1, alpha2, m2), degrees,
+                  " ".join(mp.nstr(v, 17) for v in mueller(coefficients, degrees)))
 
 
 def main():
     if "--mueller" in __import__("sys").argv:
         print_mueller()
         return
-    names = ["Kext", "Ksca", "Kabs", "Kback", "Kpr", "g", "albedo"]
+    print("# alpha1 index1Re index1Im alpha2 index2Re index2Im Kext Ksca Kback Kpr g")
     for title, (alpha1, m1, alpha2, m2) in CASES:
         results = []
         for dps in (40, 60):
@@ -161,9 +172,9 @@ def main():
         mp.mp.dps = 40
         for u, v in zip(*results):
             assert abs(u - v) <= mp.mpf(10) ** -30 * max(abs(v), 1), (title, u, v)
-        print("//", title)
-        print(f"{{{alpha1!r}, {m1}, {alpha2!r}, {m2}}}",
-              ", ".join(f"{name} = {mp.nstr(value, 17)}" for name, value in zip(names, results[1])))
+        print("#", title)
+        Kext, Ksca, _, Kback, Kpr, g, _ = results[1]
+        print(layers_text(alpha1, m1, alpha2, m2), " ".join(mp.nstr(v, 17) for v in (Kext, Ksca, Kback, Kpr, g)))
 
 
 if __name__ == "__main__":
