@@ -11,16 +11,16 @@
 namespace oracle {
 namespace {
 
-// Adds one unit in the last place; true on a carry out of the first digit.
-bool increment(std::string& digits) {
-    for (std::size_t i = digits.size(); i-- > 0;) {
-        if (digits[i] != '9') {
-            ++digits[i];
-            return false;
-        }
-        digits[i] = '0';
-    }
-    return true;
+// The first `keep` digits, half up on the next one; a carry out of the first
+// digit makes them one longer.
+std::string rounded(const std::string& digits, std::size_t keep) {
+    std::string kept = digits.substr(0, keep);
+    if (digits[keep] < '5') return kept;
+    std::size_t i = keep;
+    for (; i > 0 && kept[i - 1] == '9'; --i) kept[i - 1] = '0';
+    if (i == 0) return "1" + kept;
+    ++kept[i - 1];
+    return kept;
 }
 
 const char* marker(double value) {
@@ -52,30 +52,24 @@ Texts texts(double value) {
 }
 
 Texts texts(double value, const LeadingDigits& leading) {
-    // The 17-digit string, half up on the 18th digit.
-    std::string digits = leading.digits.substr(0, 17);
-    int exponent = leading.exponent;
-    if (leading.digits[17] >= '5' && increment(digits)) {
-        digits = "1" + digits.substr(1);
-        ++exponent;
-    }
-    // Every digit down to the sixth decimal, half up on the next one.
-    auto digitAt = [&](int power) {
-        const int index = exponent - power;
-        return index >= 0 && index < 17 ? digits[static_cast<std::size_t>(index)] : '0';
-    };
+    // The 17-digit string (a carry leaves 1 and zeros, one place up).
+    std::string digits = rounded(leading.digits, 17);
+    const int exponent = leading.exponent + static_cast<int>(digits.size()) - 17;
+    digits.resize(17);
+    // Every digit down to the sixth decimal and the one after it, zeros
+    // beyond the string; rounded on that last one.
     std::string fixed;
-    for (int power = std::max(exponent, 0); power >= -6; --power) fixed += digitAt(power);
-    if (digitAt(-7) >= '5' && increment(fixed)) fixed.insert(0, "1");
+    for (int power = std::max(exponent, 0), index = exponent - power; power >= -7; --power, ++index) {
+        fixed += index >= 0 && index < 17 ? digits[static_cast<std::size_t>(index)] : '0';
+    }
+    fixed = rounded(fixed, fixed.size() - 1);
     fixed.insert(fixed.size() - 6, ".");
     // Seven significant digits, half up on the eighth.
-    std::string seven = digits.substr(0, 7);
-    if (digits[7] >= '5' && increment(seven)) {
-        seven = "1000000";
-        ++exponent;
-    }
+    std::string seven = rounded(digits, 7);
+    const int shown = exponent + static_cast<int>(seven.size()) - 7;
+    seven.resize(7);
     char power[16];
-    std::snprintf(power, sizeof power, "e%c%03d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    std::snprintf(power, sizeof power, "e%c%03d", shown < 0 ? '-' : '+', std::abs(shown));
     const std::string sign = std::signbit(value) ? "-" : "";
     return {sign + fixed, sign + seven.substr(0, 1) + "." + seven.substr(1) + power};
 }

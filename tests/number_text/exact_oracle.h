@@ -1,6 +1,6 @@
-// A slow, literal rendering of the number-text rules, written independently of
-// the formatter: glibc's printf gives the exact leading digits, and both
-// roundings are done on strings of decimal digits.
+// A literal rendering of the number-text rules, written independently of the
+// formatter: glibc's printf gives the exact leading digits, and both roundings
+// are done on strings of decimal digits.
 #ifndef COATEDMIE_TESTS_EXACT_ORACLE_H
 #define COATEDMIE_TESTS_EXACT_ORACLE_H
 

@@ -19,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -53,8 +54,8 @@ std::string text(double value, bool fixed) {
 }
 
 TEST(NumberText, ValuesChosenByHand) {
-    std::ifstream file(COATEDMIE_NUMBER_TEXT_EXAMPLES);
-    ASSERT_TRUE(file.is_open()) << COATEDMIE_NUMBER_TEXT_EXAMPLES;
+    std::ifstream file(COATEDMIE_NUMBER_TEXT_DATA "/examples.txt");
+    ASSERT_TRUE(file.is_open()) << "examples.txt missing";
     for (std::string line; std::getline(file, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::string value, fixed, exponent;
@@ -70,10 +71,11 @@ TEST(NumberText, ValuesChosenByHand) {
 
 // value = significand × 2^exponent with exponent >= -1074, as the formatter
 // decodes it (subnormals keep their shorter significand), found with frexp.
-void split(double value, std::uint64_t& significand, int& exponent) {
-    const double fraction = std::frexp(value, &exponent);
-    significand = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+std::pair<std::uint64_t, int> split(double value) {
+    int exponent;
+    auto significand = static_cast<std::uint64_t>(std::ldexp(std::frexp(value, &exponent), 53));
     for (exponent -= 53; exponent < -1074; ++exponent) significand >>= 1;
+    return {significand, exponent};
 }
 
 // Both forms of each value (finite, positive) and of its negation against the
@@ -100,9 +102,7 @@ int expectMatchesOracle(const std::vector<double>& values, const char* family, b
         compare(-value, "exponent", "-" + expected.exponent, text(-value, false));
 
         const std::string truth = leading.digits + "e" + std::to_string(leading.exponent);
-        std::uint64_t significand;
-        int exponent;
-        split(value, significand, exponent);
+        const auto [significand, exponent] = split(value);
         TruncatedDecimal fast{0, 0};
         const bool accepted = truncateFast(significand, exponent, &fast);
         if (accepted) compare(value, "fast truncation", truth, digits(fast));
@@ -121,9 +121,7 @@ double parse(const std::string& text) { return std::strtod(text.c_str(), nullptr
 
 void addWithNeighbours(std::vector<double>& values, double value, int steps) {
     values.push_back(value);
-    double below = value;
-    double above = value;
-    for (int i = 0; i < steps; ++i) {
+    for (double below = value, above = value; steps-- > 0;) {
         below = std::nextafter(below, 0.0);
         above = std::nextafter(above, INFINITY);
         if (below > 0) values.push_back(below);
@@ -132,11 +130,9 @@ void addWithNeighbours(std::vector<double>& values, double value, int steps) {
 }
 
 std::string randomDigits(int count, bool nonzeroFirst) {
-    std::uniform_int_distribution<int> digit(0, 9);
-    std::uniform_int_distribution<int> leading(1, 9);
     std::string digits;
     for (int i = 0; i < count; ++i) {
-        digits += static_cast<char>('0' + (i == 0 && nonzeroFirst ? leading(generator) : digit(generator)));
+        digits += static_cast<char>('0' + std::uniform_int_distribution<int>(i == 0 && nonzeroFirst, 9)(generator));
     }
     return digits;
 }
@@ -158,8 +154,8 @@ TEST(NumberTextProperty, TiesAndNearTiesAtTheEighteenthDigit) {
         for (int s = 2; s <= 25; ++s) {
             const double fivePower = std::pow(5.0, s);
             const auto low = static_cast<std::uint64_t>(std::ceil(1e17 / fivePower));
-            auto high = static_cast<std::uint64_t>(std::floor(9.99999999999999e17 / fivePower));
-            high = std::min(high, (std::uint64_t{1} << 53) - 1);
+            const auto high = std::min(static_cast<std::uint64_t>(std::floor(9.99999999999999e17 / fivePower)),
+                                       (std::uint64_t{1} << 53) - 1);
             if (low > high) continue;
             const std::uint64_t m = std::uniform_int_distribution<std::uint64_t>(low, high)(generator) | 1U;
             addWithNeighbours(values, std::ldexp(static_cast<double>(m), -s), 2);
@@ -232,7 +228,7 @@ TEST(NumberTextProperty, PowersSubnormalsExtremesAndExactIntegers) {
 // --- The power-of-ten table of the fast truncation -------------------------
 
 TEST(PowerOfTenTable, EveryEntryIsTheTruncated128BitSignificand) {
-    std::ifstream file(COATEDMIE_NUMBER_TEXT_POW10);
+    std::ifstream file(COATEDMIE_NUMBER_TEXT_DATA "/pow10_table.txt");
     std::string line;
     while (std::getline(file, line) && line[0] == '#') {
     }
@@ -242,7 +238,7 @@ TEST(PowerOfTenTable, EveryEntryIsTheTruncated128BitSignificand) {
         std::snprintf(entryText, sizeof entryText, "%d 0x%016llX 0x%016llX %d", p,
                       static_cast<unsigned long long>(entry.high), static_cast<unsigned long long>(entry.low),
                       entry.binaryExponent);
-        ASSERT_EQ(entryText, line) << "in " << COATEDMIE_NUMBER_TEXT_POW10;
+        ASSERT_EQ(entryText, line) << "in pow10_table.txt";
     }
 }
 
