@@ -323,7 +323,7 @@ TEST(OutputFile, PiecesOfEverySizeArriveInOrderAcrossBufferBoundaries) {
     ASSERT_GE(descriptor, 0);
     attachOutputFile(file, descriptor);
     std::string expected;
-    const std::size_t sizes[] = {1, 100, kOutputBufferSize - 7, 3, kOutputBufferSize, 5,
+    const std::size_t sizes[] = {1, 100, kOutputBufferSize - 7, 3, kOutputBufferSize, 5, kOutputBufferSize + 1,
                                  2 * kOutputBufferSize + 11, 0, 517, kOutputBufferSize - 1};
     unsigned seed = 0;
     for (std::size_t size : sizes) {

@@ -86,6 +86,7 @@ TEST(ParameterText, RefusalNamesTheLineTheValueAndWhatWasFound) {
     } cases[] = {
         {"fewer than nine numbers", "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\n",
          ", line 4: expected endAngle (a number), found the end of the file"},
+        {"a byte-order mark alone", "\xEF\xBB\xBF", ", line 1: expected Alpha1 (a number), found the end of the file"},
         {"0x1A before the ninth number", std::string("5 1.5 0.01 3 2.0 0.5 3 0\x1A") + " 180",
          ", line 1: expected endAngle (a number), found the end of the data (a 0x1A byte)"},
         {"line counted over CR LF, comma hinted", "5\t1.5\t0.01\r\n3\t2,0\t0.5\r\n3\t0\t180\r\n",
@@ -110,7 +111,7 @@ TEST(ParameterText, RefusalNamesTheLineTheValueAndWhatWasFound) {
          ", line 1: endAngle is too large for a double, found \"1.7976931348623159e308\""},
         {"too large comes first, on the value's line", "-5 1.5\n1e999\n0 2.0 0.5 3 0 180",
          ", line 2: the imaginary part of index1 is too large for a double, found \"1e999\""},
-        {"angles too far apart for a finite step", "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t-1e308\t1e308\n",
+        {"two angles too far apart for a finite step", "5\t1.5\t0.01\n3\t2.0\t0.5\n2\t-1e308\t1e308\n",
          ", line 3: startAngle and endAngle are too far apart, found \"-1e308\" and \"1e308\""},
         {"zero size parameter", "0\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n",
          ", line 1: Alpha1 must be greater than 0, found \"0\""},
