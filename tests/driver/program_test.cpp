@@ -129,9 +129,7 @@ const std::string kUsageStart = "Usage: coatedmie [--help | --version]\n";
 // tests, or tools/verify_example.py.
 TEST(SuccessfulRun, WritesTheGoldenFilesQuietlyOverAnEarlierRun) {
     std::vector<std::string> goldens{COATEDMIE_GOLDEN_DIR "/reference", COATEDMIE_GOLDEN_DIR "/large_water_drop"};
-    for (const auto& entry : std::filesystem::directory_iterator(COATEDMIE_TEST_RUNS_DIR)) {
-        goldens.push_back(entry.path().string());
-    }
+    for (const auto& run : std::filesystem::directory_iterator(COATEDMIE_TEST_RUNS_DIR)) goldens.push_back(run.path());
     const mode_t previousMask = umask(022);
     for (const std::string& golden : goldens) {
         SCOPED_TRACE(golden);
