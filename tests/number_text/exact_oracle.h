@@ -1,6 +1,6 @@
-// A slow, literal rendering of the number-text rules, written independently of
-// the formatter: binary big integers and long division give the exact decimal
-// expansion, and both roundings are done on strings of decimal digits.
+// A literal rendering of the number-text rules, written independently of the
+// formatter: glibc's printf gives the exact leading digits, and both roundings
+// are done on strings of decimal digits.
 #ifndef COATEDMIE_TESTS_EXACT_ORACLE_H
 #define COATEDMIE_TESTS_EXACT_ORACLE_H
 
@@ -8,9 +8,8 @@
 
 namespace oracle {
 
-// The first 18 significant digits of |value| (finite, nonzero), truncated,
-// with zeros past the end of a shorter expansion; exponent is the power of
-// ten of the first digit.
+// The first 18 significant digits of |value| (finite, nonzero), truncated;
+// exponent is the power of ten of the first digit.
 struct LeadingDigits {
     std::string digits;
     int exponent;
