@@ -194,17 +194,18 @@ void evaluate(const CoefficientView& c, const AngleSource& angles, int count, co
 
 // The projections, each applied to one vector of `lanes` angles from angle
 // `first` on. Lanes past the last angle are dropped.
+template <typename V>
+[[gnu::always_inline]] inline void storeLanes(double* out, int first, int lanes, V values) {
+    for (int lane = 0; lane < lanes; ++lane) out[first + lane] = values[lane];
+}
+
 struct IntensityProjection {
     double* I1;
     double* I2;
     template <typename V>
     [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
-        const V i1 = s1Re * s1Re + s1Im * s1Im;
-        const V i2 = s2Re * s2Re + s2Im * s2Im;
-        for (int lane = 0; lane < lanes; ++lane) {
-            I1[first + lane] = i1[lane];
-            I2[first + lane] = i2[lane];
-        }
+        storeLanes(I1, first, lanes, s1Re * s1Re + s1Im * s1Im);
+        storeLanes(I2, first, lanes, s2Re * s2Re + s2Im * s2Im);
     }
 };
 
@@ -215,12 +216,10 @@ struct AmplitudeProjection {
     double* S2Im;
     template <typename V>
     [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
-        for (int lane = 0; lane < lanes; ++lane) {
-            S1Re[first + lane] = s1Re[lane];
-            S1Im[first + lane] = s1Im[lane];
-            S2Re[first + lane] = s2Re[lane];
-            S2Im[first + lane] = s2Im[lane];
-        }
+        storeLanes(S1Re, first, lanes, s1Re);
+        storeLanes(S1Im, first, lanes, s1Im);
+        storeLanes(S2Re, first, lanes, s2Re);
+        storeLanes(S2Im, first, lanes, s2Im);
     }
 };
 
@@ -240,16 +239,10 @@ struct MuellerProjection {
     [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
         const V i1 = s1Re * s1Re + s1Im * s1Im;
         const V i2 = s2Re * s2Re + s2Im * s2Im;
-        const V s11 = (i2 + i1) * 0.5;
-        const V s12 = (i2 - i1) * 0.5;
-        const V s33 = s2Re * s1Re + s2Im * s1Im;
-        const V s34 = conjugated ? s2Re * s1Im - s2Im * s1Re : s2Im * s1Re - s2Re * s1Im;
-        for (int lane = 0; lane < lanes; ++lane) {
-            S11[first + lane] = s11[lane];
-            S12[first + lane] = s12[lane];
-            S33[first + lane] = s33[lane];
-            S34[first + lane] = s34[lane];
-        }
+        storeLanes(S11, first, lanes, (i2 + i1) * 0.5);
+        storeLanes(S12, first, lanes, (i2 - i1) * 0.5);
+        storeLanes(S33, first, lanes, s2Re * s1Re + s2Im * s1Im);
+        storeLanes(S34, first, lanes, conjugated ? s2Re * s1Im - s2Im * s1Re : s2Im * s1Re - s2Re * s1Im);
     }
 };
 
@@ -259,9 +252,7 @@ struct ScaledSumProjection {
     double scale;
     template <typename V>
     [[gnu::always_inline]] void operator()(int first, int lanes, V s1Re, V s1Im, V s2Re, V s2Im) const {
-        const V sum = (s1Re * s1Re + s1Im * s1Im) + (s2Re * s2Re + s2Im * s2Im);
-        const V scaled = sum * scale;
-        for (int lane = 0; lane < lanes; ++lane) out[first + lane] = scaled[lane];
+        storeLanes(out, first, lanes, ((s1Re * s1Re + s1Im * s1Im) + (s2Re * s2Re + s2Im * s2Im)) * scale);
     }
 };
 
