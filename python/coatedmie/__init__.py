@@ -48,6 +48,7 @@ import numpy as np
 
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
                       mueller, phase_function)
+from .lookup import lookup_table
 from .units import CoreShell, core_shell
 
 __all__ = ["CoreShell", "Efficiencies", "amplitudes", "angle_grid", "core_shell", "efficiencies", "intensities",
