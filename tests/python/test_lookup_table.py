@@ -1,6 +1,9 @@
-"""Lookup tables against the direct calls on threads and a cluster; refusals; netCDF."""
+"""Lookup tables against the direct calls on threads and a cluster; refusals; netCDF; the tool."""
 
 import doctest
+import os
+import pathlib
+import signal
 import subprocess
 import sys
 
@@ -10,6 +13,8 @@ import pytest
 import coatedmie
 
 xr, _, _ = (pytest.importorskip(module) for module in ("xarray", "dask", "netCDF4"))
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+TOOL = ROOT / "tools" / "lookup_table.py"
 
 
 def canonical_bits(values):
@@ -129,3 +134,63 @@ def test_import_needs_only_numpy_and_the_docstring_example_holds():
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert "python3-xarray python3-dask" in run.stdout
     assert doctest.testmod(coatedmie.lookup).failed == 0
+
+
+GRID = """length_unit = "nm"
+m_core = {csv = "soot.csv"}
+m_shell = "1.55+0.001j"
+wavelength = {start = 350, stop = 1050, num = 8}
+d_core = [0, 100, 150.5]
+d_shell = {start = 100, stop = 1000, num = 5, spacing = "log"}
+n_medium = 1.33
+angles = [0, 90, 180]
+moments = 3
+"""
+SOOT = "# wavelength in nm\nwavelength, n, k\n300, 1.70, 0.40\n1200, 1.85, 0.55  # far infrared\n800, 1.80, 0.50\n"
+
+
+def run_tool(folder, grid, *options):
+    (folder / "grid.toml").write_text(grid)
+    (folder / "soot.csv").write_text(SOOT)
+    return subprocess.run([sys.executable, TOOL, "grid.toml", "out.nc", *options], cwd=folder, capture_output=True,
+                          text=True, stdin=subprocess.DEVNULL, timeout=120)
+
+
+@pytest.mark.parametrize("options", [[], ["--workers", "2"]], ids=["threads", "two-worker cluster"])
+def test_the_tool_writes_the_table_of_its_grid(options, tmp_path):
+    run = run_tool(tmp_path, GRID, *options)
+    assert run.returncode == 0 and "100%" in run.stdout, run.stderr
+    wavelength = np.linspace(350, 1050, 8)
+    m_core = np.interp(wavelength, [300, 800, 1200], [1.7, 1.8, 1.85]) + \
+        1j * np.interp(wavelength, [300, 800, 1200], [0.4, 0.5, 0.55])
+    expected = coatedmie.lookup_table(xr.DataArray(m_core, dims="wavelength"), 1.55 + 0.001j, wavelength,
+                                      [0, 100, 150.5], np.geomspace(100, 1000, 5), 1.33, angles=[0, 90, 180],
+                                      moments=3, length_unit="nm")
+    with xr.open_dataset(tmp_path / "out.nc") as written:
+        xr.testing.assert_identical(written.load(), expected.compute())
+
+
+def test_a_stopped_run_leaves_no_file_and_the_previous_one_intact(tmp_path):
+    (tmp_path / "grid.toml").write_text(GRID.replace("num = 5", "num = 20000") + "chunks = {d_shell = 200}\n")
+    (tmp_path / "soot.csv").write_text(SOOT)
+    (tmp_path / "out.nc").write_bytes(b"the previous table")
+    tool = subprocess.Popen([sys.executable, TOOL, "grid.toml", "out.nc"], cwd=tmp_path, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    shown = b""
+    while b"%" not in shown and (output := os.read(tool.stdout.fileno(), 256)):  # the progress bar: computing
+        shown += output
+    tool.send_signal(signal.SIGTERM)
+    assert tool.wait(timeout=60) == 128 + signal.SIGTERM, tool.stderr.read()
+    assert sorted(os.listdir(tmp_path)) == ["grid.toml", "out.nc", "soot.csv"]
+    assert (tmp_path / "out.nc").read_bytes() == b"the previous table"
+
+
+@pytest.mark.parametrize("change, message", [
+    (("moments = 3", "moment = 3"), "unknown keys ['moment']"),
+    (("stop = 1050", "stop = 1250"), "reach beyond"),
+    (('"1.55+0.001j"', '"1.55+i0.001"'), "not a complex number"),
+])
+def test_the_tool_refuses_a_bad_grid_and_writes_nothing(change, message, tmp_path):
+    run = run_tool(tmp_path, GRID.replace(*change))
+    assert run.returncode == 2 and message in run.stderr
+    assert sorted(os.listdir(tmp_path)) == ["grid.toml", "soot.csv"]
