@@ -2,6 +2,7 @@
 Mueller matrix, phase function and Legendre moments, over labelled dimensions,
 computed lazily in chunks by Dask under xarray (imported only here)."""
 
+import functools
 import operator
 import warnings
 
@@ -23,7 +24,7 @@ _MAX_OUTER_SIZE_PARAMETER = 99621.09443326859
 # Particles per chunk by default, divided by the angles or moments each one
 # carries: tenths of a second of engine time per chunk for particles of a few
 # dozen terms, against a scheduler's milliseconds per task.
-_PARTICLES_PER_CHUNK = 2**16
+_PARTICLES_PER_CHUNK = 2**17
 
 _EFFICIENCIES = {
     "Qext": "extinction efficiency", "Qsca": "scattering efficiency", "Qabs": "absorption efficiency",
@@ -35,6 +36,7 @@ _CROSS_SECTIONS = {
     "Cpr": "radiation-pressure cross-section",
 }
 _MUELLER = ("S11", "S12", "S33", "S34")
+_OUTPUTS = " outputs"  # the index of a kernel's stacked outputs, unlike any dimension's name
 
 
 def _table_modules():
@@ -82,12 +84,19 @@ def _refused(alpha1, index1, alpha2, index2):
 
 # The blocks' kernels: plain NumPy functions of one block of each argument,
 # the engine in the calling thread since the scheduler runs blocks in parallel.
+def _kernel_on_blocks(kernel, expansions, parameters, *blocks):
+    """The kernel on the blocks given axes of length 1 for the dimensions they
+    lack, so that they broadcast; several outputs stacked on a first axis."""
+    outputs = kernel(*(np.expand_dims(block, axes) for block, axes in zip(blocks, expansions)), **parameters)
+    return np.stack(outputs) if isinstance(outputs, tuple) else outputs
+
+
 def _refused_block(*arguments):
     return _refused(*_engine_layers(*arguments))
 
 
 def _efficiency_block(*arguments):
-    return tuple(np.asarray(value) for value in core_shell(*arguments, threads=1, invalid="nan"))
+    return tuple(core_shell(*arguments, threads=1, invalid="nan"))
 
 
 def _angular_block(*arguments, angles):
@@ -175,15 +184,21 @@ def _variable_attributes(length_unit):
 
 
 def _chunk_sizes(dask_array, sizes, chunks, particles):
-    if chunks is None:
-        chunks = dict.fromkeys(sizes, "auto")
+    chunks, chunks_by_dim = dict.fromkeys(sizes, "auto") if chunks is None else chunks, {}
     unknown = sorted(set(chunks) - set(sizes))
     if unknown:
         raise ValueError(f"chunks names {unknown}, not among the dimensions the particles span, {list(sizes)} "
                          "(each chunk holds every angle and moment)")
     normalized = dask_array.core.normalize_chunks(tuple(chunks.get(dim, -1) for dim in sizes), tuple(sizes.values()),
                                                   limit=particles * 8, dtype=np.float64)
-    return dict(zip(sizes, normalized))
+    # Dask's "auto" leaves a remainder chunk (100 as 64 + 36); as many chunks
+    # of even sizes keep the workers evenly busy.
+    for dim, dim_chunks in zip(sizes, normalized):
+        if chunks.get(dim) == "auto":
+            count, size = len(dim_chunks), sizes[dim]
+            dim_chunks = tuple(size // count + (k < size % count) for k in range(count))
+        chunks_by_dim[dim] = dim_chunks
+    return chunks_by_dim
 
 
 def lookup_table(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, angles=None, moments=0, chunks=None,
@@ -213,7 +228,7 @@ def lookup_table(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, 
     Dataset does not claim to follow the CF conventions.
 
     The values are computed in chunks of the particles' dimensions, every
-    angle and moment in each chunk; chunks=None makes chunks of about 65536
+    angle and moment in each chunk; chunks=None makes chunks of about 131072
     particles (divided by the number of angles or of moments, whichever is
     larger); a dict of dimension -> chunk size (or "auto") sets them, the
     dimensions it leaves out whole. Nothing is computed until .compute(),
@@ -261,17 +276,28 @@ def lookup_table(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, 
                              f"array or a DataArray over {name!r} alone, found dimensions {array.dims}")
     per_particle = max(1, moments, 0 if angle_values is None else angle_values.size)
     chunk_sizes = _chunk_sizes(dask_array, sizes, chunks, max(1, _PARTICLES_PER_CHUNK // per_particle))
-    inputs = [array.variable.chunk({dim: chunk_sizes[dim] for dim in array.dims}) for array in arrays.values()]
+    dims = tuple(sizes)
+    inputs, expansions = [], []
+    for array in arrays.values():
+        own = tuple(dim for dim in dims if dim in array.dims)
+        chunked = dask_array.from_array(array.transpose(*own).values, chunks=tuple(chunk_sizes[dim] for dim in own))
+        inputs += [chunked, own]
+        expansions.append(tuple(axis for axis, dim in enumerate(dims) if dim not in own))
 
     def apply(kernel, names, core_dim=None, size=None, dtype=np.float64, **parameters):
-        # meta rather than output_dtypes: Dask would cast the first input, a
-        # complex index, to the output's type to make one.
-        meta = tuple(np.empty(0, dtype) for _ in names)
-        outputs = xr.apply_ufunc(
-            kernel, *inputs, kwargs=parameters, output_core_dims=[[core_dim] if core_dim else []] * len(names),
-            dask="parallelized", dask_gufunc_kwargs={"meta": meta if len(names) > 1 else meta[0],
-                                                     **({"output_sizes": {core_dim: size}} if core_dim else {})})
-        return dict(zip(names, outputs if len(names) > 1 else [outputs]))
+        # One task per chunk giving every output stacked along a first axis:
+        # xarray.apply_ufunc would add a getitem and a transpose task per
+        # chunk and output, which on a distributed scheduler cost more than
+        # the engine for small particles.
+        stacked = len(names) > 1
+        core = (core_dim,) if core_dim else ()
+        blocks = dask_array.blockwise(
+            functools.partial(_kernel_on_blocks, kernel, expansions, parameters),
+            (_OUTPUTS,) * stacked + dims + core, *inputs,
+            new_axes={**({_OUTPUTS: len(names)} if stacked else {}), **({core_dim: size} if core_dim else {})},
+            meta=np.empty((0,) * (stacked + len(dims) + len(core)), dtype))
+        outputs = [blocks[k] for k in range(len(names))] if stacked else [blocks]
+        return {name: xr.Variable(dims + core, output) for name, output in zip(names, outputs)}
 
     variables = apply(_efficiency_block, list(_EFFICIENCIES) + ["g", "albedo"] + list(_CROSS_SECTIONS))
     if angle_values is not None:
