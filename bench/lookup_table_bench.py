@@ -60,8 +60,10 @@ def stacked(table):
 
 
 def main():
-    # Dask warns of computing elsewhere than on an active client: intended here.
+    # Dask warns of computing elsewhere than on an active client, and of the
+    # second cluster's HTTP port: both intended here.
     warnings.filterwarnings("ignore", "Running on a single-machine scheduler", UserWarning)
+    warnings.filterwarnings("ignore", "Port 8787 is already in use", UserWarning)
     particles = WAVELENGTH.size * D_CORE.size * THICKNESS.size
     workers = {"n_workers": 2, "threads_per_worker": 1, "dashboard_address": None}
     with LocalCluster(processes=False, **workers) as threads_cluster, Client(threads_cluster) as in_process, \
