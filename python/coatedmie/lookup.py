@@ -328,7 +328,8 @@ def lookup_table(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, 
         if name in table:
             table[name].attrs.update(attributes)
     with warnings.catch_warnings():
-        # Which a distributed client would give for NumPy work it need not see.
+        # An active distributed client warns of work done beside it; this
+        # NumPy pass has no need of its workers.
         warnings.filterwarnings("ignore", "Running on a single-machine scheduler", UserWarning)
         invalid_points = int(refused.sum().compute(scheduler="threads"))
     table.attrs = {
