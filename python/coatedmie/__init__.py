@@ -49,11 +49,12 @@ import numpy as np
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
                       mueller, phase_function)
 from .distributions import BulkOptics, ConvergenceWarning, LognormalOptics, distribution, lognormal
+from .lookup import lookup_table
 from .units import CoreShell, core_shell
 
 __all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "amplitudes",
            "angle_grid", "core_shell", "distribution", "efficiencies", "intensities", "legendre_moments", "lognormal",
-           "mueller", "phase_function"]
+           "lookup_table", "mueller", "phase_function"]
 
 
 def angle_grid(count, start, end):
