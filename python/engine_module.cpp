@@ -538,6 +538,15 @@ py::object legendreMoments(py::handle alpha1, py::handle index1, py::handle alph
     return chi;
 }
 
+// Where the input rules refuse the particles, without computing them.
+py::array refused(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2) {
+    const Particles particles(alpha1, index1, alpha2, index2);
+    py::array_t<bool> result(particles.shape());
+    bool* out = result.mutable_data();
+    for (std::size_t k = 0; k < particles.size(); ++k) out[k] = !valid(particles[k]);
+    return std::move(result);
+}
+
 }  // namespace
 }  // namespace coatedmie
 
@@ -627,6 +636,8 @@ The phase function p = 2 (I1 + I2) / (s^2 Ksca) at the scattering angles in
 degrees, s^2 the squared size parameter the efficiencies refer to: normalised
 so that its mean over all directions is 1 (its integral over the sphere is
 4 pi). Shapes, threads and invalid as in intensities().)");
+    m.def("_refused", &refused, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
+          "Where the input rules refuse the particles (broadcast as in efficiencies), without computing them.");
     m.def("legendre_moments", &legendreMoments, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"),
           py::arg("index2"), py::arg("count") = py::none(), py::kw_only(), py::arg("threads") = py::none(),
           py::arg("invalid") = "raise",

@@ -8,18 +8,12 @@ import warnings
 
 import numpy as np
 
-from ._engine import __version__, legendre_moments, mueller, phase_function
-from .units import _complex, _real, _relative, core_shell
+from ._engine import __version__, _refused, legendre_moments, mueller, phase_function
+from .units import _complex, _real, core_shell
+from .units import _engine_layers as _layers_and_refusals
 
 ARGUMENTS = ("m_core", "m_shell", "wavelength", "d_core", "d_shell", "n_medium")
 _INDICES = ("m_core", "m_shell")
-
-# The engine's input rules (README, Limits), applied in NumPy so that a table
-# can count the points it will refuse without computing them.
-_MIN_SIZE_PARAMETER = 1e-30
-_MIN_INDEX_MODULUS = 1e-4
-_MAX_INDEX_TIMES_SIZE = 1e7
-_MAX_OUTER_SIZE_PARAMETER = 99621.09443326859
 
 # Particles per chunk by default, divided by the angles or moments each one
 # carries: tenths of a second of engine time per chunk for particles of a few
@@ -49,37 +43,8 @@ def _table_modules():
     return xarray, dask.array
 
 
-def _engine_layers(m_core, m_shell, wavelength, d_core, d_shell, n_medium):
-    """(alpha1, index1, alpha2, index2) as core_shell gives them to the engine
-    (it keeps that mapping to itself; the tests hold the two together), with
-    NaN size parameters, which the engine refuses, where core_shell refuses
-    the geometry."""
-    with np.errstate(all="ignore"):
-        geometry_ok = (np.isfinite(wavelength) & (wavelength > 0) & np.isfinite(d_shell) & (d_shell > 0) &
-                       np.isfinite(n_medium) & (n_medium > 0) & np.isfinite(d_core) & (d_core >= 0) &
-                       (d_core <= d_shell))
-        y = np.pi * n_medium * d_shell / wavelength
-        x = np.pi * n_medium * d_core / wavelength
-        m2 = _relative(m_shell, n_medium)
-        m1 = _relative(m_core, n_medium)
-    homogeneous_shell = d_core == 0
-    homogeneous_core = d_core == d_shell
-    alpha1 = np.where(geometry_ok, y, np.nan)
-    alpha2 = np.where(geometry_ok, np.where(homogeneous_shell | homogeneous_core, y, x), np.nan)
-    index1 = np.where(homogeneous_core, m1, m2)
-    index2 = np.where(homogeneous_shell, m2, m1)
-    return alpha1, index1, alpha2, index2
-
-
-def _refused(alpha1, index1, alpha2, index2):
-    with np.errstate(invalid="ignore"):
-        modulus1, modulus2 = np.hypot(index1.real, index1.imag), np.hypot(index2.real, index2.imag)
-        accepted = (np.isfinite(alpha1) & np.isfinite(alpha2) & np.isfinite(index1) & np.isfinite(index2) &
-                    (np.minimum(alpha1, alpha2) >= _MIN_SIZE_PARAMETER) &
-                    (np.maximum(alpha1, alpha2) <= _MAX_OUTER_SIZE_PARAMETER) &
-                    (modulus1 >= _MIN_INDEX_MODULUS) & (modulus2 >= _MIN_INDEX_MODULUS) &
-                    (modulus1 * alpha1 <= _MAX_INDEX_TIMES_SIZE) & (modulus2 * alpha2 <= _MAX_INDEX_TIMES_SIZE))
-    return ~accepted
+def _engine_layers(*arguments):
+    return _layers_and_refusals(*np.broadcast_arrays(*arguments))[:4]
 
 
 # The blocks' kernels: plain NumPy functions of one block of each argument,

@@ -63,6 +63,31 @@ def _geometry_problem(m_core, m_shell, wavelength, d_core, d_shell, n_medium):
     return None
 
 
+def _engine_layers(m_core, m_shell, wavelength, d_core, d_shell, n_medium):
+    """The engine's layers (alpha1, index1, alpha2, index2) of the particles
+    core_shell describes (broadcast float64 and complex128 arrays), and where
+    the description itself is refused: there alpha1 is NaN, which the engine
+    refuses too."""
+    # One convention for both materials: the engine would read a negative
+    # imaginary part as the other convention and turn the other layer's too.
+    with np.errstate(all="ignore"):
+        bad = ~(np.isfinite(wavelength) & (wavelength > 0) & np.isfinite(d_shell) & (d_shell > 0) &
+                np.isfinite(n_medium) & (n_medium > 0) & np.isfinite(d_core) & (d_core >= 0) &
+                (d_core <= d_shell) & (m_core.imag >= 0) & (m_shell.imag >= 0))
+        y = np.pi * n_medium * d_shell / wavelength
+        x = np.pi * n_medium * d_core / wavelength
+        m2 = _relative(m_shell, n_medium)
+        m1 = _relative(m_core, n_medium)
+    # A core below the engine's smallest size parameter changes no digit of
+    # the results: the sphere of the shell's material alone.
+    homogeneous_shell = x < _SMALLEST_SIZE_PARAMETER
+    homogeneous_core = d_core == d_shell
+    alpha2 = np.where(homogeneous_shell | homogeneous_core, y, x)
+    index1 = np.where(homogeneous_core, m1, m2)
+    index2 = np.where(homogeneous_shell, m2, m1)
+    return np.where(bad, np.nan, y), index1, alpha2, index2, bad
+
+
 def core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, threads=None, invalid="raise"):
     """Efficiencies, cross-sections, g and albedo of coated spheres.
 
@@ -105,40 +130,18 @@ def core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, th
         m_core, m_shell, wavelength, d_core, d_shell, n_medium)
     shape = wavelength.shape
 
-    # One convention for both materials: the engine would read a negative
-    # imaginary part as the other convention and turn the other layer's too.
-    bad = ~(np.isfinite(wavelength) & (wavelength > 0) & np.isfinite(d_shell) & (d_shell > 0) &
-            np.isfinite(n_medium) & (n_medium > 0) & np.isfinite(d_core) & (d_core >= 0) & (d_core <= d_shell) &
-            (m_core.imag >= 0) & (m_shell.imag >= 0))
-    if bad.any():
+    alpha1, index1, alpha2, index2, bad = _engine_layers(m_core, m_shell, wavelength, d_core, d_shell, n_medium)
+    if bad.any() and invalid == "raise":
         k = int(np.flatnonzero(bad)[0])
-        if invalid == "raise":
-            where = f"particle at flat index {k} of shape {shape}: " if shape else ""
-            args = (m_core.flat[k], m_shell.flat[k], wavelength.flat[k], d_core.flat[k], d_shell.flat[k],
-                    n_medium.flat[k])
-            raise ValueError(where + _geometry_problem(*args))
-        # Placeholders the engine accepts; their results are replaced by NaN.
-        m_core, m_shell, wavelength, d_core, d_shell, n_medium = (
-            np.where(bad, good, value) for value, good in
-            ((m_core, 1.5), (m_shell, 1.5), (wavelength, 1.0), (d_core, 0.5), (d_shell, 1.0), (n_medium, 1.0)))
-
-    y = np.pi * n_medium * d_shell / wavelength
-    x = np.pi * n_medium * d_core / wavelength
-    m2 = _relative(m_shell, n_medium)
-    m1 = _relative(m_core, n_medium)
-    # A core below the engine's smallest size parameter changes no digit of
-    # the results: the sphere of the shell's material alone.
-    homogeneous_shell = x < _SMALLEST_SIZE_PARAMETER
-    homogeneous_core = d_core == d_shell
-    alpha2 = np.where(homogeneous_shell | homogeneous_core, y, x)
-    index1 = np.where(homogeneous_core, m1, m2)
-    index2 = np.where(homogeneous_shell, m2, m1)
-    r = efficiencies(y, index1, alpha2, index2, threads=threads, invalid=invalid)
+        where = f"particle at flat index {k} of shape {shape}: " if shape else ""
+        args = (m_core.flat[k], m_shell.flat[k], wavelength.flat[k], d_core.flat[k], d_shell.flat[k], n_medium.flat[k])
+        raise ValueError(where + _geometry_problem(*args))
+    r = efficiencies(alpha1, index1, alpha2, index2, threads=threads, invalid=invalid)
 
     # A shell of index exactly 1 + 0i (that of the medium) leaves the engine's
     # efficiencies referred to the core: refer them to the whole particle.
-    to_outer = np.where(~(homogeneous_shell | homogeneous_core) & (index1.real == 1.0) & (index1.imag == 0.0),
-                        (alpha2 / y) ** 2, 1.0)
+    with np.errstate(invalid="ignore"):
+        to_outer = np.where((alpha2 < alpha1) & (index1.real == 1.0) & (index1.imag == 0.0), (alpha2 / alpha1) ** 2, 1.0)
     area = np.pi * d_shell**2 / 4
     Q = [np.asarray(getattr(r, field)) * to_outer for field in _EFFICIENCY_FIELDS]
     values = Q + [np.asarray(r.g) * 1.0, np.asarray(r.albedo) * 1.0] + [q * area for q in Q]
