@@ -204,17 +204,6 @@ def test_bad_arguments_raise(arguments, options, error):
         (coatedmie.intensities if len(arguments) == 5 else coatedmie.efficiencies)(*arguments, **options)
 
 
-@through_ctest
-def test_cmake_install_puts_the_package_into_site_packages(tmp_path):
-    subprocess.run([os.environ["COATEDMIE_CMAKE"], "--install", BUILD_DIR, "--prefix", tmp_path],
-                   check=True, capture_output=True)
-    site = tmp_path / f"lib/python{sys.version_info.major}.{sys.version_info.minor}/site-packages"
-    code = "import coatedmie; print(coatedmie.__file__, coatedmie.angle_grid(2, 0, 1))"
-    run = subprocess.run([sys.executable, "-c", code], env={"PYTHONPATH": str(site)},
-                         capture_output=True, text=True, check=True)
-    assert run.stdout == f"{site / 'coatedmie' / '__init__.py'} [0. 1.]\n"
-
-
 def test_the_docstring_examples_hold():
     assert doctest.testmod(coatedmie).failed == 0
     assert doctest.testmod(coatedmie.units).failed == 0
