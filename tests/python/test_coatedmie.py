@@ -13,52 +13,31 @@ import pytest
 
 import coatedmie
 
-PROGRAM = os.environ.get("COATEDMIE_PROGRAM")
-ENGINE_VALUES = os.environ.get("COATEDMIE_ENGINE_VALUES")
-EXAMPLES = os.environ.get("COATEDMIE_EXAMPLES")
-BUILD_DIR = os.environ.get("COATEDMIE_BUILD_DIR")
-through_ctest = pytest.mark.skipif(not (PROGRAM and ENGINE_VALUES and BUILD_DIR), reason="run through CTest")
+HERE = pathlib.Path(__file__).resolve().parent
+ENGINE_VALUES, EXAMPLES = os.environ.get("COATEDMIE_ENGINE_VALUES"), os.environ.get("COATEDMIE_EXAMPLES")
 
 
 def bits(values):
-    """Bit patterns, so that -0.0 differs from 0.0 and NaN equals itself."""
-    return np.ascontiguousarray(values, dtype=np.float64).view(np.uint64)
+    """Bit patterns of real or complex values, so that -0.0 differs from 0.0 and NaN equals itself."""
+    values = np.asarray(values)
+    return np.ascontiguousarray(values, dtype=np.result_type(values, np.float64)).view(np.uint64)
 
 
-# The bundled examples, and parameter files beyond them: dense grids with steps
-# that are not whole degrees, both layer orders, the negative convention, a
-# vacuum shell, a grid running downwards, no angles at all.
-PARAMETER_FILES = {path.parent.name: path.read_bytes()
-                   for path in sorted(pathlib.Path(EXAMPLES).glob("*/Parameter_in.txt"))} if EXAMPLES else {}
-PARAMETER_FILES.update({
-    "dense grid": b"80\t1.05\t0.002\n79.9\t2.5\t1.8\n1001\t0.3\t179.9\n",
-    "core first, negative convention, downwards": b"0.7 1.7 -0.1\n2.2 1.33 0.0\n997 180 -37.5\n",
-    "vacuum shell": b"12 1 0 2.5 1.7 0.3 64 -10 370",
-    "large": b"2500 1.33 1e-8 1500 1.5 0.01 361 0 180",
-    "no angles": b"5 1.5 0.01 3 2.0 0.5 -5 0 180",
-})
-RESULT_FIELDS = ("Kext", "Ksca", "Kabs", "Kback", "Kpr", "g", "albedo")
+# The bundled examples and more: grids with steps that are not whole degrees, running downwards, or empty.
+PARAMETER_FILES = [path for folder in (EXAMPLES, HERE / "parameters") if folder
+                   for path in sorted(pathlib.Path(folder).glob("*/Parameter_in.txt"))]
 
 
-@through_ctest
-@pytest.mark.parametrize("text", PARAMETER_FILES.values(), ids=PARAMETER_FILES.keys())
-def test_every_value_is_the_programs_double(text, tmp_path):
-    (tmp_path / "Parameter_in.txt").write_bytes(text)
-    out = subprocess.run([ENGINE_VALUES, str(tmp_path / "Parameter_in.txt")],
-                         capture_output=True, text=True, check=True).stdout
-    v, table = {}, []
-    for name, *fields in (line.split() for line in out.splitlines()):
-        if name == "angle":
-            table.append([float.fromhex(f) for f in fields])
-        else:
-            v[name] = int(fields[0]) if name in ("N", "angleCount") else float.fromhex(fields[0])
-    layers = (v["Alpha1"], complex(v["index1Re"], v["index1Im"]), v["Alpha2"], complex(v["index2Re"], v["index2Im"]))
-    result = coatedmie.efficiencies(*layers)
-    assert result.N == v["N"]
-    assert bits([getattr(result, f) for f in RESULT_FIELDS]).tolist() == bits([v[f] for f in RESULT_FIELDS]).tolist()
-    degrees = coatedmie.angle_grid(v["angleCount"], v["startAngle"], v["endAngle"])
-    I1, I2 = coatedmie.intensities(*layers, degrees)
-    assert np.array_equal(bits(np.stack([degrees, I1, I2], axis=-1)), bits(np.reshape(table, (-1, 3))))
+@pytest.mark.skipif(not ENGINE_VALUES, reason="run through CTest")
+@pytest.mark.parametrize("path", PARAMETER_FILES, ids=lambda path: path.parent.name)
+def test_every_value_is_the_programs_double(path):
+    head, *rows = subprocess.run([ENGINE_VALUES, path], capture_output=True, text=True, check=True).stdout.splitlines()
+    a1, re1, im1, a2, re2, im2, count, start, end, *expected = map(float.fromhex, head.split())
+    layers = (a1, complex(re1, im1), a2, complex(re2, im2))
+    assert np.array_equal(bits(coatedmie.efficiencies(*layers)), bits(expected))
+    degrees = coatedmie.angle_grid(int(count), start, end)
+    found = np.stack([degrees, *coatedmie.intensities(*layers, degrees)], axis=-1)
+    assert np.array_equal(bits(found), bits([[float.fromhex(f) for f in row.split()] for row in rows]).reshape(-1, 3))
 
 
 # Particles of shape (5, 3, 2) from four differently shaped arguments: outer
@@ -157,7 +136,7 @@ def test_threads_change_no_bit_and_python_threads_do_not_meet():
     ((9e4, 120, 3, 2.0), "|index1| * alpha1 is 1.08e+07, above the limit of 1e7 that keeps a particle under about "
                          "a second"),
 ])
-def test_refusals_name_the_value_and_why_and_the_program_refuses_too(layers, message, tmp_path):
+def test_refusals_name_the_value_and_why(layers, message):
     grid = [np.array([good, good, value, value]) for good, value in zip((5.0, 1.5, 3.0, 2.0), layers)]
     calls = {"": lambda: coatedmie.efficiencies(*layers),
              "particle at flat index 2 of shape (4,): ": lambda: coatedmie.intensities(*grid, ANGLES)}
@@ -165,11 +144,6 @@ def test_refusals_name_the_value_and_why_and_the_program_refuses_too(layers, mes
         with pytest.raises(ValueError) as raised:
             call()
         assert str(raised.value) == where + message
-    if PROGRAM:
-        a1, n1, a2, n2 = (complex(v) for v in layers)
-        (tmp_path / "Parameter_in.txt").write_text(
-            f"{a1.real!r}\t{n1.real!r}\t{n1.imag!r}\n{a2.real!r}\t{n2.real!r}\t{n2.imag!r}\n3\t0\t180\n")
-        assert subprocess.run([PROGRAM], cwd=tmp_path, stdin=subprocess.DEVNULL, capture_output=True).returncode != 0
 
 
 def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed():
@@ -210,8 +184,7 @@ def test_the_docstring_examples_hold():
 
 
 def test_the_readme_example_prints_what_the_readme_says():
-    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
-    with open(readme, encoding="utf-8") as f:
+    with open(HERE.parents[1] / "README.md", encoding="utf-8") as f:
         section = f.read().split("\n## Python\n", 1)[1]
     code, after = section.split("```python\n", 1)[1].split("```", 1)
     shown = after.split("```\n", 1)[1].split("```", 1)[0]
