@@ -116,34 +116,27 @@ def test_threads_change_no_bit_and_python_threads_do_not_meet():
     assert np.array_equal(expected[1][:300], bits([r[1:] for r in scalar]))
 
 
-@pytest.mark.parametrize("layers, message", [
-    ((0, 1.5, 3, 2.0), "alpha1 must be greater than 0, found 0.0"),
-    ((5, 1.5, -3, 2.0), "alpha2 must be greater than 0, found -3.0"),
-    ((math.nan, 1.5, 3, 2.0), "alpha1 must be finite, found nan"),
-    ((5, complex(math.nan, 0), 3, 2.0), "the real part of index1 must be finite, found nan"),
-    ((5, 1.5, 3, complex(2, -math.inf)), "the imaginary part of index2 must be finite, found -inf"),
-    ((1e-31, 1.5, 2e-35, 2.0), "alpha1 must be at least 1e-30, found 1e-31; the intensities of a particle "
-                               "that small are beyond double precision"),
-    ((5, 1.5, 1e-40, 2.0), "alpha2 must be at least 1e-30, found 1e-40; a core that small changes no digit of "
-                           "the results: for the sphere without it give alpha2 and index2 the values of alpha1 "
-                           "and index1"),
-    ((5, 3e-5 - 4e-5j, 3, 2.0), "|index1| must be at least 1e-4, found (3e-05-4e-05j) of modulus 5e-05; give the "
-                                "refractive index of the layer relative to the surrounding medium"),
-    ((99622, 1.5, 3, 2.0), "alpha1 is 99622.0, beyond the largest size parameter accepted, 99621.09443326859: the "
-                           "series would need 99999 terms, more than the 99998 its tables hold"),
-    ((3, 1.5, 1e6, 1.0), "alpha2 is 1000000.0, beyond the largest size parameter accepted, 99621.09443326859: the "
-                         "series would need 1000824 terms, more than the 99998 its tables hold"),
-    ((9e4, 120, 3, 2.0), "|index1| * alpha1 is 1.08e+07, above the limit of 1e7 that keeps a particle under about "
-                         "a second"),
-])
-def test_refusals_name_the_value_and_why(layers, message):
-    grid = [np.array([good, good, value, value]) for good, value in zip((5.0, 1.5, 3.0, 2.0), layers)]
-    calls = {"": lambda: coatedmie.efficiencies(*layers),
-             "particle at flat index 2 of shape (4,): ": lambda: coatedmie.intensities(*grid, ANGLES)}
-    for where, call in calls.items():
+GOOD = {"efficiencies": dict(alpha1=5.0, index1=1.5, alpha2=3.0, index2=2.0),
+        "core_shell": dict(m_core=1.5, m_shell=1.4, wavelength=0.5, d_core=1.0, d_shell=2.0, n_medium=1.0),
+        "lognormal": dict(m_core=1.75 + 0.44j, m_shell=1.43, wavelength=0.55, median_diameter=0.2, gsd=1.6,
+                          core_fraction=0.4)}
+REFUSALS = np.loadtxt(HERE / "refusals.txt", dtype=str, delimiter="\t")
+
+
+@pytest.mark.parametrize("function, changes, message", REFUSALS)
+def test_refusals_name_the_value_and_why_or_give_nan(function, changes, message):
+    good, call = GOOD[function], getattr(coatedmie, function)
+    bad = {name: (complex if name.startswith(("index", "m_")) else float)(value)
+           for name, value in (change.split("=") for change in changes.split())}
+    pairs = {name: np.array([value, bad.get(name, value)]) for name, value in good.items()}
+    in_array = ("population" if function == "lognormal" else "particle") + " at flat index 1 of shape (2,): "
+    for arguments, where, refused in (({**good, **bad}, "", True), (pairs, in_array, [False, True])):
         with pytest.raises(ValueError) as raised:
-            call()
+            call(**arguments)
         assert str(raised.value) == where + message
+        result = call(**arguments, invalid="nan")
+        assert all(np.array_equal(np.isnan(v) if np.asarray(v).dtype.kind == "f" else np.equal(v, 0), refused)
+                   for v in result)
 
 
 def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed():
@@ -163,19 +156,23 @@ def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed(
     assert nan.N == 0 and type(nan.N) is int and all(math.isnan(value) for value in nan[1:])
 
 
-@pytest.mark.parametrize("arguments, options, error", [
-    ((5, 1.5, 3, 2.0), {"threads": 0}, ValueError),
-    (([5, 6], 1.5, 3, 2.0), {"threads": 1.5}, TypeError),
-    ((5, 1.5, 3, 2.0), {"threads": True}, TypeError),
-    (([5, 6], 1.5, 3, 2.0), {"invalid": "ignore"}, ValueError),
-    (([5, 6j], 1.5, 3, 2.0), {}, TypeError),
-    (([5, None], 1.5, 3, 2.0), {}, TypeError),  # not NaN
-    ((5, 1.5, 3, 2.0, None), {}, TypeError),
-    (([5, 6], 1.5, [3, 2, 1], 2.0), {}, ValueError),
+@pytest.mark.parametrize("function, arguments, options, error", [
+    ("efficiencies", (5, 1.5, 3, 2.0), {"threads": 0}, ValueError),
+    ("efficiencies", ([5, 6], 1.5, 3, 2.0), {"threads": 1.5}, TypeError),
+    ("efficiencies", (5, 1.5, 3, 2.0), {"threads": True}, TypeError),
+    ("efficiencies", ([5, 6], 1.5, 3, 2.0), {"invalid": "ignore"}, ValueError),
+    ("efficiencies", ([5, 6j], 1.5, 3, 2.0), {}, TypeError),
+    ("efficiencies", (5, 1.5, [3, 6j], 2.0), {}, TypeError),
+    ("efficiencies", ([5, None], 1.5, 3, 2.0), {}, TypeError),  # not NaN
+    ("efficiencies", ([5, 6], 1.5, [3, 2, 1], 2.0), {}, ValueError),
+    ("intensities", (5, 1.5, 3, 2.0, None), {}, TypeError),
+    ("legendre_moments", (5, 1.5, 3, 2.0, -1), {}, ValueError),
+    ("lognormal", (1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4), {"max_particles": 99}, ValueError),
+    ("lognormal", (1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4), {"rtol": 0.2}, ValueError),
 ])
-def test_bad_arguments_raise(arguments, options, error):
+def test_bad_arguments_raise(function, arguments, options, error):
     with pytest.raises(error):
-        (coatedmie.intensities if len(arguments) == 5 else coatedmie.efficiencies)(*arguments, **options)
+        getattr(coatedmie, function)(*arguments, **options)
 
 
 def test_the_docstring_examples_hold():

@@ -71,20 +71,3 @@ def test_a_shell_of_the_medium_leaves_the_bare_core():
     bare = coatedmie.core_shell(1.75 + 0.44j, 1.33, wavelength, d_core, d_core, 1.33)
     np.testing.assert_allclose(np.array(coated[7:]), np.array(bare[7:]), rtol=1e-13)
     np.testing.assert_allclose(coated.Qext, bare.Qext / 4, rtol=1e-13)
-
-
-@pytest.mark.parametrize("bad, message", [
-    (dict(d_core=3.0), "d_core must not exceed d_shell, found d_core = 3.0 > d_shell = 2.0"),
-    (dict(d_core=-1.0), "d_core must be finite and at least 0, found -1.0"),
-    (dict(wavelength=0.0), "wavelength must be finite and greater than 0, found 0.0"),
-    (dict(n_medium=math.inf), "n_medium must be finite and greater than 0, found inf"),
-    (dict(m_shell=1.4 - 0.1j), "m_shell must be n + ik with k >= 0, found (1.4-0.1j)"),
-])
-def test_impossible_geometry_raises_naming_the_particle_or_gives_nan(bad, message):
-    good = dict(m_core=1.5, m_shell=1.4, wavelength=0.5, d_core=1.0, d_shell=2.0, n_medium=1.0)
-    arrays = {name: np.array([value, bad.get(name, value), value]) for name, value in good.items()}
-    with pytest.raises(ValueError) as raised:
-        coatedmie.core_shell(**arrays)
-    assert str(raised.value) == "particle at flat index 1 of shape (3,): " + message
-    result = coatedmie.core_shell(**arrays, invalid="nan")
-    assert all(np.array_equal(np.isnan(v), [False, True, False]) for v in result)

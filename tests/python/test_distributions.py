@@ -100,22 +100,5 @@ def test_lognormal_warns_where_it_stops_short(population, options, message):
     assert len(caught) == 1 and np.all(result.particles_evaluated <= options["max_particles"])
 
 
-@pytest.mark.parametrize("argument, value, message", [
-    (4, 0.9, "gsd must be finite and at least 1, found 0.9"),
-    (5, 1.5, "core_fraction must be from 0 to 1, found 1.5"),
-    (3, -1.0, "median_diameter must be finite and greater than 0, found -1.0"),
-    (1, 1e-5, "|index1| must be at least 1e-4, found (1e-05+0j) of modulus 1e-05; give the refractive index of the "
-              "layer relative to the surrounding medium"),
-])
-def test_lognormal_refuses_populations_naming_them_or_gives_nan(argument, value, message):
-    population = [1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4]
-    population[argument] = [population[argument], value]
-    with pytest.raises(ValueError) as raised:
-        coatedmie.lognormal(*population)
-    assert str(raised.value) == "population at flat index 1 of shape (2,): " + message
-    result = coatedmie.lognormal(*population, invalid="nan")
-    assert result.particles_evaluated[1] == 0 and all(np.isnan(v[1]) and np.isfinite(v[0]) for v in result[:8])
-
-
 def test_the_docstring_examples_hold():
     assert doctest.testmod(coatedmie.distributions).failed == 0
