@@ -1,15 +1,18 @@
-"""The package against the program's own doubles, array calls against scalar calls and across threads, refusals."""
+"""The engine's functions against the program's own doubles, array calls against scalar calls and across threads,
+refusals; amplitudes, Mueller matrix, phase function and Legendre moments against the intensities, one another and
+independent values."""
 
+import concurrent.futures
 import doctest
-import math
+import importlib
 import os
 import pathlib
 import subprocess
 import sys
-import threading
 
 import numpy as np
 import pytest
+from numpy.polynomial import legendre
 
 import coatedmie
 
@@ -52,32 +55,19 @@ ANGLES = np.linspace(0, 180, 12).reshape(3, 4)
 
 
 def one_by_one(arguments):
-    """Each particle of the broadcast arguments as Python numbers, in C order."""
     columns = np.broadcast_arrays(*(np.asarray(a, dtype=t) for a, t in zip(arguments, (float, complex) * 2)))
     return [tuple(c.item() for c in particle) for particle in zip(*(c.ravel() for c in columns))]
 
 
-def flat(efficiencies):
-    return efficiencies.N.ravel().tolist(), bits(np.stack([np.ravel(f) for f in efficiencies[1:]], axis=-1))
-
-
 def test_arrays_give_each_particle_the_bits_of_its_scalar_call():
-    expected = [coatedmie.efficiencies(*p) for p in one_by_one(GRID)]
     result = coatedmie.efficiencies(*GRID)
     assert result.N.shape == result.Kext.shape == (5, 3, 2) and result.N.dtype.kind == "i"
-    assert flat(result)[0] == [r.N for r in expected]
-    assert np.array_equal(flat(result)[1], bits([r[1:] for r in expected]))
-    a1, n1, a2, n2 = GRID
-    swapped = coatedmie.efficiencies(a2, n2, a1, n1)
-    conjugated = coatedmie.efficiencies(a1, np.conjugate(n1), a2, np.conjugate(n2))
-    untied = np.broadcast_to(a1 != a2, (5, 3, 2)).ravel()  # on a tie the first layer is the shell
-    for same, where in ((swapped, untied), (conjugated, slice(None))):  # order and sign convention change no bit
-        assert np.array_equal(flat(same)[1][where], flat(result)[1][where])
-
+    alone = [coatedmie.efficiencies(*p) for p in one_by_one(GRID)]
+    assert np.array_equal(bits(np.reshape(result, (8, -1)).T), bits(alone))
     I1, I2 = coatedmie.intensities(*GRID, ANGLES)
     assert I1.shape == I2.shape == (5, 3, 2, 3, 4)
     alone = [coatedmie.intensities(*p, ANGLES) for p in one_by_one(GRID)]
-    assert np.array_equal(bits(np.stack([I1, I2], axis=-3)), bits(np.reshape(alone, (5, 3, 2, 2, 3, 4))))
+    assert np.array_equal(bits(np.stack([I1, I2], axis=-3)), bits(alone).reshape(5, 3, 2, 2, 3, 4))
 
 
 @pytest.mark.parametrize("layers", [(5, 1.5 + 0.25j, 3, 2),
@@ -87,33 +77,23 @@ def test_scalars_in_give_python_numbers_out(layers):
     result, expected = coatedmie.efficiencies(*layers), coatedmie.efficiencies(5.0, 1.5 + 0.25j, 3.0, 2.0)
     assert type(result.N) is int and all(type(value) is float for value in result[1:])
     assert result.N == expected.N and np.array_equal(bits(result[1:]), bits(expected[1:]))
-    I1, _ = coatedmie.intensities(*layers, 90)
-    assert I1.shape == () and coatedmie.intensities(*layers, [])[0].shape == (0,)
+    assert coatedmie.intensities(*layers, 90)[0].shape == () and coatedmie.intensities(*layers, [])[0].shape == (0,)
 
 
 def test_threads_change_no_bit_and_python_threads_do_not_meet():
     sizes = np.exp(np.random.default_rng(7).uniform(np.log(1e-3), np.log(2e3), 3000))
     arguments = (sizes, 1.33 + 1e-3j, sizes * np.linspace(0.1, 1.2, sizes.size), 1.75 - 0.44j)
-    expected = flat(coatedmie.efficiencies(*arguments, threads=1))
+    expected = bits(coatedmie.efficiencies(*arguments, threads=1))
     particles = one_by_one(arguments)[:300]
     scalar = [coatedmie.efficiencies(*p) for p in particles]
-    failures = []
+    assert np.array_equal(expected[:, :300].T, bits(scalar))
 
-    def work(threads):
-        for _ in range(3):
-            result = flat(coatedmie.efficiencies(*arguments, threads=threads))
-            if result[0] != expected[0] or not np.array_equal(result[1], expected[1]):
-                failures.append(threads)
-            if [coatedmie.efficiencies(*p) for p in particles] != scalar:
-                failures.append("scalar")
+    def agree(threads):
+        return all(np.array_equal(bits(coatedmie.efficiencies(*arguments, threads=threads)), expected) and
+                   [coatedmie.efficiencies(*p) for p in particles] == scalar for _ in range(3))
 
-    pool = [threading.Thread(target=work, args=(threads,)) for threads in (1, 2, 3, None)]
-    for t in pool:
-        t.start()
-    for t in pool:
-        t.join()
-    assert not failures
-    assert np.array_equal(expected[1][:300], bits([r[1:] for r in scalar]))
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        assert all(pool.map(agree, (1, 2, 3, None)))
 
 
 GOOD = {"efficiencies": dict(alpha1=5.0, index1=1.5, alpha2=3.0, index2=2.0),
@@ -144,16 +124,13 @@ def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed(
     many[[19000, 7001, 15000]] = -1.0
     with pytest.raises(ValueError, match="^particle at flat index 7001 of shape "):
         coatedmie.efficiencies(many, 1.5, 0.2, 2.0, threads=3)
-    sizes = np.array([[5.0, -1.0], [np.inf, 3.0]])
-    valid = np.isfinite(sizes) & (sizes > 0)
-    for threads in (1, 2):
-        result = coatedmie.efficiencies(sizes, 1.5, 0.5, 2.0, threads=threads, invalid="nan")
-        assert np.array_equal(result.N == 0, ~valid) and all(np.array_equal(np.isnan(f), ~valid) for f in result[1:])
-        I1, I2 = coatedmie.intensities(sizes, 1.5, 0.5, 2.0, ANGLES, threads=threads, invalid="nan")
-        assert np.array_equal(np.isnan(I1).all(axis=(2, 3)) & np.isnan(I2).all(axis=(2, 3)), ~valid)
-        assert np.array_equal(I1[1, 1], coatedmie.intensities(3.0, 1.5, 0.5, 2.0, ANGLES)[0])
-    nan = coatedmie.efficiencies(-1.0, 1.5, 0.5, 2.0, invalid="nan")
-    assert nan.N == 0 and type(nan.N) is int and all(math.isnan(value) for value in nan[1:])
+    sizes, refused = np.array([5.0, -1.0, np.inf, 3.0]), np.array([False, True, True, False])
+    functions = (coatedmie.intensities, coatedmie.amplitudes, coatedmie.mueller, coatedmie.phase_function)
+    for f, fifth in [(coatedmie.legendre_moments, 12)] + [(f, ANGLES.ravel()) for f in functions]:
+        for threads in (1, 2):
+            found = np.moveaxis(np.asarray(f(sizes, 1.5, 0.5, 2.0, fifth, threads=threads, invalid="nan")), -2, 0)
+            assert np.isnan(found[refused]).all()
+            assert np.array_equal(bits(found[~refused]), bits([f(s, 1.5, 0.5, 2.0, fifth) for s in sizes[~refused]]))
 
 
 @pytest.mark.parametrize("function, arguments, options, error", [
@@ -175,15 +152,79 @@ def test_bad_arguments_raise(function, arguments, options, error):
         getattr(coatedmie, function)(*arguments, **options)
 
 
-def test_the_docstring_examples_hold():
-    assert doctest.testmod(coatedmie).failed == 0
-    assert doctest.testmod(coatedmie.units).failed == 0
+# A column of particles: Rayleigh size (the small-particle path), the
+# reference particle, a vacuum shell, a large lossless drop.
+LAYERS = [np.array(column)[:, None] for column in zip((0.005, 1.5 + 0.01j, 0.003, 2.0 + 0.5j),
+                                                      (5, 1.5 + 0.01j, 3, 2.0 + 0.5j), (5, 1.0, 3, 1.7 + 0.2j),
+                                                      (300, 1.33, 200, 1.5))]
+WIDE_ANGLES = np.linspace(-10, 370, 77)
 
 
-def test_the_readme_example_prints_what_the_readme_says():
-    with open(HERE.parents[1] / "README.md", encoding="utf-8") as f:
-        section = f.read().split("\n## Python\n", 1)[1]
-    code, after = section.split("```python\n", 1)[1].split("```", 1)
-    shown = after.split("```\n", 1)[1].split("```", 1)[0]
-    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=True)
-    assert run.stdout == shown
+def particles(sign=1):
+    return [np.conjugate(v) if sign < 0 and v.dtype.kind == "c" else v for v in LAYERS]
+
+
+def test_amplitudes_square_to_the_intensities_and_give_the_mueller_matrix_in_either_convention():
+    S1, S2 = coatedmie.amplitudes(*particles(), WIDE_ANGLES)
+    mueller = coatedmie.mueller(*particles(), WIDE_ANGLES)
+    assert S1.shape == mueller[0].shape == (4, 1, 77) and S1.dtype == np.complex128
+    I1, I2 = squares = [S.real * S.real + S.imag * S.imag for S in (S1, S2)]
+    assert np.array_equal(bits(squares), bits(coatedmie.intensities(*particles(), WIDE_ANGLES)))
+    product = S2 * S1.conjugate()  # Bohren and Huffman's S33 + i S34
+    assert np.all(np.abs(np.subtract([(I2 + I1) / 2, (I2 - I1) / 2, product.real, product.imag], mueller)) <=
+                  1e-12 * mueller[0])
+    # n - ik: the same Mueller matrix and intensities, the amplitudes
+    # conjugated, but for the lossless drop, whose indices -0i are n + ik.
+    assert np.array_equal(bits(coatedmie.mueller(*particles(-1), WIDE_ANGLES)), bits(mueller))
+    assert np.array_equal(bits(coatedmie.intensities(*particles(-1), WIDE_ANGLES)), bits(squares))
+    assert np.array_equal(bits(coatedmie.amplitudes(*particles(-1), WIDE_ANGLES))[:, :3],
+                          bits([S1.conjugate(), S2.conjugate()])[:, :3])
+
+
+MUELLER_REFERENCE = np.loadtxt(HERE / "mueller_reference.txt")
+
+
+def test_mueller_elements_against_independent_values_at_40_digits():
+    for particle in np.unique(MUELLER_REFERENCE[:, :6], axis=0):
+        rows = MUELLER_REFERENCE[(MUELLER_REFERENCE[:, :6] == particle).all(axis=1)]
+        layers = (particle[0], complex(particle[1], particle[2]), particle[3], complex(particle[4], particle[5]))
+        found = np.stack(coatedmie.mueller(*layers, rows[:, 6]), axis=-1)
+        np.testing.assert_allclose(found, rows[:, 7:], rtol=1e-12, atol=1e-12 * rows[0, 7])
+
+
+def test_moments_of_many_particles_are_normalised_to_one_and_g_and_padded_with_zeros():
+    # And a thousand terms, where the forward peak is a millionth of the sphere.
+    layers = [np.append(column, particle) for column, particle in zip(LAYERS, (1000, 1.33 + 1e-4j, 900, 1.59))]
+    chi, e = coatedmie.legendre_moments(*layers), coatedmie.efficiencies(*layers)
+    assert chi.shape == (5, 2 * e.N.max() + 1)
+    np.testing.assert_allclose(chi[:, :2], np.stack([np.ones(5), e.g], axis=-1), atol=1e-13)
+    assert all(np.all(row[2 * N + 1:] == 0.0) for row, N in zip(chi, e.N))
+    first = coatedmie.legendre_moments(5, 1.5, 3, 2.0, 7)
+    np.testing.assert_allclose(first, coatedmie.legendre_moments(5, 1.5, 3, 2.0)[:7], atol=1e-14)
+    assert coatedmie.legendre_moments(5, 1.5, 3, 2.0, 0).shape == (0,)
+
+
+@pytest.mark.parametrize("layers", [(1e-3, 1.5, 5e-4, 1.5), (5, 1.5 + 0.01j, 3, 2.0 + 0.5j),
+                                    (60, 1.33, 45, 1.7 + 0.3j)], ids=str)
+def test_moments_against_an_independent_quadrature_of_the_phase_function(layers):
+    # NumPy's own Gauss-Legendre rule, with more nodes than needed, on the
+    # phase function at its nodes (through degrees: y^2 1e-16 near the peak).
+    chi = coatedmie.legendre_moments(*layers)
+    mu, weight = legendre.leggauss(len(chi) + 10)
+    p = coatedmie.phase_function(*layers, np.degrees(np.arccos(mu)))
+    np.testing.assert_allclose(chi, 0.5 * (weight * p) @ legendre.legvander(mu, len(chi) - 1), atol=1e-10)
+
+
+@pytest.mark.parametrize("module", ["coatedmie", "coatedmie.units", "coatedmie.distributions"])
+def test_the_docstring_examples_hold(module):
+    assert doctest.testmod(importlib.import_module(module)).failed == 0
+
+
+@pytest.mark.parametrize("section, needs", [("## Python", ()), ("### Lookup tables", ("xarray", "dask", "netCDF4"))])
+def test_the_readme_examples_print_what_the_readme_says(section, needs, tmp_path):
+    for module in needs:
+        pytest.importorskip(module)
+    text = (HERE.parents[1] / "README.md").read_text(encoding="utf-8").split(f"\n{section}\n", 1)[1]
+    code, after = text.split("```python\n", 1)[1].split("```", 1)
+    run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert run.stdout == after.split("```\n", 1)[1].split("```", 1)[0], run.stderr

@@ -1,6 +1,5 @@
 """distribution against plain weighted sums; lognormal against brute-force integrals on very fine grids."""
 
-import doctest
 import functools
 import math
 import warnings
@@ -98,7 +97,3 @@ def test_lognormal_warns_where_it_stops_short(population, options, message):
     with pytest.warns(coatedmie.ConvergenceWarning, match=message) as caught:
         result = coatedmie.lognormal(*population, **options)
     assert len(caught) == 1 and np.all(result.particles_evaluated <= options["max_particles"])
-
-
-def test_the_docstring_examples_hold():
-    assert doctest.testmod(coatedmie.distributions).failed == 0

@@ -128,13 +128,6 @@ def test_a_dimension_labelled_otherwise_by_its_own_argument_is_refused(wavelengt
         coatedmie.lookup_table(m_core, 1.4, wavelength, 0.1, 0.2)
 
 
-def test_the_readme_example_prints_what_the_readme_says(tmp_path):
-    section = (ROOT / "README.md").read_text(encoding="utf-8").split("\n### Lookup tables\n", 1)[1]
-    code, after = section.split("```python\n", 1)[1].split("```", 1)
-    run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=120)
-    assert run.stdout == after.split("```\n", 1)[1].split("```", 1)[0], run.stderr
-
-
 def test_import_needs_only_numpy_and_the_docstring_example_holds():
     code = ("import sys; sys.modules.update(xarray=None, dask=None); import coatedmie\n"
             "try: coatedmie.lookup_table(1.5, 1.5, 1, 0, 1)\nexcept ImportError as e: print(e)")
