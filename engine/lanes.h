@@ -42,7 +42,7 @@ template <typename V>
     if constexpr (kLaneCount<V> == 1) {
         return s;
     } else {
-        V v;
+        V v{};
         for (int i = 0; i < kLaneCount<V>; ++i) v[i] = s;
         return v;
     }
@@ -50,7 +50,7 @@ template <typename V>
 
 template <typename V>
 [[gnu::always_inline]] inline V load(const double* p) {
-    V v;
+    V v{};
     std::memcpy(&v, p, sizeof v);
     return v;
 }
@@ -66,7 +66,7 @@ template <typename V>
     if constexpr (kLaneCount<V> == 1) {
         return static_cast<double>(first);
     } else {
-        V v;
+        V v{};
         for (int i = 0; i < kLaneCount<V>; ++i) v[i] = static_cast<double>(first + i);
         return v;
     }
