@@ -1,13 +1,12 @@
 // The quadruple-precision reference is only worth its digits if it is right:
-// it is held here against the small-particle limits of the coefficients, and
-// against the engine where the engine is known to be good (the published
-// values and the homogeneous sphere).
+// it is held here against the small-particle limits of the coefficients,
+// where the small-particle tests lean on it; a fault elsewhere in it shows as
+// a disagreement there.
 #include <quadmath.h>
 
 #include <cmath>
 #include <complex>
 
-#include <coatedmie/engine.h>
 #include <gtest/gtest.h>
 
 #include "quad_reference.h"
@@ -51,33 +50,6 @@ TEST(QuadReference, ReachesTheRayleighLimit) {
                 const qr::Complex b1{volume.im * y5 / 45, -volume.re * y5 / 45};  // -i y^5 volume / 45
                 EXPECT_LT(relativeError(s.b[0], b1), bound);
             }
-        }
-    }
-}
-
-TEST(QuadReference, AgreesWithTheEngineAwayFromSmallSizes) {
-    const double cases[][6] = {{5, 1.5, 0.01, 3, 2.0, 0.5},  {0.5, 1.33, 0, 0.2, 1.7, 0.1}, {10, 1.33, 0, 6, 1.5, 0},
-                               {2, 2.0, 1.0, 1.9, 1.6, 0.3}, {8, 1.5, -0.02, 1, 0.2, -3.0},  {4, 2.0, 0.5, 4, 1.33, 0.01},
-                               {5, 1, 0, 3, 1.5, 0}};
-    for (const auto& c : cases) {
-        EfficiencyRecord e;
-        const int termCount = computeCoatedSphere(c[0], c[1], c[2], c[3], c[4], c[5], e);
-        const qr::Solution s = qr::coatedSphere(c[0], c[1], c[2], c[3], c[4], c[5], termCount);
-        const CoefficientTables& t = coefficientTables();
-        for (int n = 1; n <= termCount; ++n) {
-            const qr::Complex a{qr::toReal(t.aRe[n]), qr::toReal(t.aIm[n])};
-            const qr::Complex b{qr::toReal(t.bRe[n]), qr::toReal(t.bIm[n])};
-            EXPECT_LT(qr::toDouble(qr::absolute({a.re - s.a[n - 1].re, a.im - s.a[n - 1].im})), 1e-13) << c[0] << " a" << n;
-            EXPECT_LT(qr::toDouble(qr::absolute({b.re - s.b[n - 1].re, b.im - s.b[n - 1].im})), 1e-13) << c[0] << " b" << n;
-        }
-        EXPECT_NEAR(e.Kext, qr::toDouble(s.Kext), 1e-12 * e.Kext) << c[0];
-        EXPECT_NEAR(e.Ksca, qr::toDouble(s.Ksca), 1e-12 * e.Kext) << c[0];
-        for (double theta : {0.0, 1.0, 3.141592653589793}) {
-            IntensityRecord r{};
-            computeIntensity(termCount, theta, r);
-            const qr::Intensities want = qr::intensities(s, theta);
-            EXPECT_NEAR(r.I1, qr::toDouble(want.I1), 1e-11 * r.I1) << c[0] << " at " << theta;
-            EXPECT_NEAR(r.I2, qr::toDouble(want.I2), 1e-11 * r.I2) << c[0] << " at " << theta;
         }
     }
 }
