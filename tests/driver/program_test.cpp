@@ -339,7 +339,7 @@ TEST(OutputFile, PiecesOfEverySizeArriveInOrderAcrossBufferBoundaries) {
     EXPECT_TRUE(folder.read("out") == expected) << "contents differ";
 }
 
-TEST(StagedFile, ATemporaryNameLeftBehindIsNotReused) {
+TEST(StagedFile, ATemporaryNameLeftBehindIsNotReusedAndAFailedRenameIsReported) {
     ScratchFolder folder;
     const std::string stale = "result.txt." + std::to_string(getpid()) + ".tmp";
     folder.write(stale, "left by an earlier run");
@@ -352,6 +352,13 @@ TEST(StagedFile, ATemporaryNameLeftBehindIsNotReused) {
     ASSERT_EQ(commitStagedFile(staged), 0);
     EXPECT_EQ(folder.read("result.txt"), "new");
     EXPECT_EQ(folder.read(stale), "left by an earlier run");
+    // A folder with something in it where the file should go: the rename fails, and says so.
+    const std::string taken = folder / "taken";
+    std::filesystem::create_directories(taken + "/inside");
+    ASSERT_EQ(stageFile(staged, taken.c_str(), file), 0);
+    ASSERT_EQ(closeOutputFile(file), 0);
+    EXPECT_NE(commitStagedFile(staged), 0);
+    discardStagedFile(staged);
 }
 
 }  // namespace
