@@ -284,55 +284,134 @@ Scatterer normalise(double alpha1, double index1Re, double index1Im, double alph
     return s;
 }
 
+namespace {
+
+// A shell of index exactly 1 + 0i is the medium itself, and the particle is
+// its core. The coated form still gives the core's coefficients, as the
+// difference of two terms one of which is D_n(y) from the complex table minus
+// D_n(y) from the real one: zero but for rounding. Relative to the core's
+// part, psi_n(x)/xi_n(x) over psi_n(y)/xi_n(y) in size (about (x/y)^3 at
+// order 1), that rounding weighs 1e-16 over this ratio, so below the bound the
+// core is computed as the sphere it is.
+bool shellIsMediumAroundSmallCore(const Scatterer& s) {
+    if (!(s.m2Re == 1.0 && s.m2Im == 0.0 && s.x < s.y)) return false;
+    // psi_1/xi_1 at a real argument z: psi_1 = sin z / z - cos z, and
+    // |xi_1|^2 = psi_1^2 + chi_1^2 = 1 + 1/z^2.
+    const auto ratio = [](double z) {
+        const double psi = z < 1e-3 ? z * z / 3.0 : std::sin(z) / z - std::cos(z);
+        return std::fabs(psi) / std::sqrt(1.0 + 1.0 / (z * z));
+    };
+    return ratio(s.x) < kStartCancellationBound * ratio(s.y);
+}
+
+}  // namespace
+
+double losslessRealPart(double re, double im) {
+    if (!(re < 0.25)) return re;
+    const double imSquare = im * im;
+    return imSquare / (0.5 + std::sqrt(0.25 - imSquare));
+}
+
+namespace {
+
+// The point of the circle |a - 1/2| = 1/2 that a lossless coefficient must lie
+// on: low on it the real part from the imaginary one (losslessRealPart),
+// elsewhere the computed value moved along its radius, which drops the part
+// of the rounding that would show as absorption of either sign.
+void putOnLosslessCircle(double& re, double& im) {
+    if (re < 0.25) {
+        re = losslessRealPart(re, im);
+        return;
+    }
+    const double scale = 0.5 / std::hypot(re - 0.5, im);
+    re = 0.5 + (re - 0.5) * scale;
+    im = im * scale;
+}
+
+}  // namespace
+
 bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                     const CoefficientArrays& coefficients) {
+                     const CoefficientArrays& coefficients, unsigned& safeguards) {
+    if (shellIsMediumAroundSmallCore(s)) {
+        const Scatterer core{s.x, s.x, s.m1Re, s.m1Im, s.m1Re, s.m1Im, s.signConvention};
+        const int coreTerms = termCountFor(s.x);
+        if (!computeSeriesOn(path, core, coreTerms, D, coefficients, safeguards)) return false;
+        for (int n = coreTerms + 1; n <= termCount; ++n) {
+            coefficients.aRe[n] = coefficients.aIm[n] = coefficients.bRe[n] = coefficients.bIm[n] = 0.0;
+        }
+        safeguards |= kBareCore;
+        return true;
+    }
     const double y = s.y;
     const double x = s.x;
+    const int sign = s.signConvention;
     const double ySquare = librarySquare(y);
     const ComplexResult m2y{s.m2Re * y, s.m2Im * y};
     const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
     const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
-    if (!fillLogDerivativeTablesOn(path, termCount, {m2y, m2x, m1x, y}, D)) return false;
+    bool movedOffZero = false;
+    if (!fillLogDerivativeTablesOn(path, termCount, {m2y, m2x, m1x, y}, D, movedOffZero)) return false;
+    if (movedOffZero) safeguards |= kZeroAvoided;
     if (y < kSmallParticleLimit) {
-        smallParticleCoefficients(s, termCount, D, coefficients);
+        smallParticleCoefficients(s, termCount, D, coefficients, safeguards);
         return true;
     }
 
-    const double orderZeroXi = static_cast<double>(s.signConvention);  // xi_0'/xi_0 = i s
-    Recurrences r{psiOverXiStartValue(y, ySquare, s.signConvention),
+    ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, sign);
+    if (psiOverXiStartFromTable(y, ySquare, sign, D.Dy[2], psiOverXi)) safeguards |= kStartFromTables;
+    ComplexResult atM2x = shellStartFactor(m2x.re, m2x.im, sign);
+    ComplexResult atM2y = shellStartFactor(m2y.re, m2y.im, sign);
+    if (shellStartCancels(atM2x)) {
+        atM2x = tableShellStartFactor(m2x.im, sign, D.Dm2xRe[1], D.Dm2xIm[1]);
+        safeguards |= kStartFromTables;
+    }
+    if (shellStartCancels(atM2y)) {
+        atM2y = tableShellStartFactor(m2y.im, sign, D.Dm2yRe[1], D.Dm2yIm[1]);
+        safeguards |= kStartFromTables;
+    }
+    const double orderZeroXi = static_cast<double>(sign);  // xi_0'/xi_0 = i s
+    Recurrences r{psiOverXi,
                   {0.0, orderZeroXi},
                   {0.0, orderZeroXi},
                   {0.0, orderZeroXi},
-                  shellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s.signConvention)};
+                  shellRatioFromFactors(atM2x, atM2y, m2x.im, m2y.im, sign)};
     orderPassesFor(path)({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
     return true;
 }
 
 bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                   const CoefficientArrays& coefficients) {
+                   const CoefficientArrays& coefficients, unsigned& safeguards) {
     static const VectorPath path = selectedVectorPath();
-    return computeSeriesOn(path, s, termCount, D, coefficients);
+    return computeSeriesOn(path, s, termCount, D, coefficients, safeguards);
 }
 
-double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
-                           EfficiencyRecord& efficiencies) {
+double computeEfficiencies(const Scatterer& s, int termCount, const CoefficientArrays& coefficients,
+                           EfficiencyRecord& efficiencies, unsigned& safeguards) {
     static const VectorPath path = selectedVectorPath();
-    const EfficiencySums sums = sumOrdersOn(path, c);
-    const double sumExt = sums.ext;
-    const double sumSca = sums.sca;
-
+    const CoefficientView c{termCount, coefficients.aRe, coefficients.aIm, coefficients.bRe, coefficients.bIm};
     // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
     // the core's cross-section.
     const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
     const double normSquare = vacuumShell ? librarySquare(s.x) : librarySquare(s.y);
-    efficiencies.Kext = (sumExt + sumExt) / normSquare;
-    efficiencies.Ksca = (sumSca + sumSca) / normSquare;
-    efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
-    // The negated test also clears a ratio that is not a number (0/0).
-    if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
-        efficiencies.Kabs = 0.0;
+    for (;;) {
+        const EfficiencySums sums = sumOrdersOn(path, c);
+        const double sumExt = sums.ext;
+        const double sumSca = sums.sca;
+        efficiencies.Kext = (sumExt + sumExt) / normSquare;
+        efficiencies.Ksca = (sumSca + sumSca) / normSquare;
+        efficiencies.Kabs = efficiencies.Kext - efficiencies.Ksca;
+        // The negated test also clears a ratio that is not a number (0/0).
+        if (!(std::fabs(efficiencies.Kabs / efficiencies.Kext) >= kAbsorptionCutoff)) {
+            efficiencies.Kabs = 0.0;
+            return normSquare;
+        }
+        if (!isLossless(s) || (safeguards & kLosslessRealParts) != 0) return normSquare;
+        for (int n = 1; n <= termCount; ++n) {
+            putOnLosslessCircle(coefficients.aRe[n], coefficients.aIm[n]);
+            putOnLosslessCircle(coefficients.bRe[n], coefficients.bIm[n]);
+        }
+        safeguards |= kLosslessRealParts;
     }
-    return normSquare;
 }
 
 }  // namespace coatedmie

@@ -75,8 +75,9 @@ int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double 
     const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
     const int termCount = termCountFor(s.y);
     if (termCount == 0) return 0;
-    if (!computeSeries(s, termCount, logDerivativeTables(), coefficientArrays())) return 0;
-    lastNormSquare = computeEfficiencies(s, staticCoefficientView(termCount), efficiencies);
+    unsigned safeguards = 0;
+    if (!computeSeries(s, termCount, logDerivativeTables(), coefficientArrays(), safeguards)) return 0;
+    lastNormSquare = computeEfficiencies(s, termCount, coefficientArrays(), efficiencies, safeguards);
     return termCount;
 }
 
@@ -107,6 +108,7 @@ Engine::Engine(Engine&& other) noexcept
       capacity_(std::exchange(other.capacity_, 0)),
       termCount_(std::exchange(other.termCount_, 0)),
       signConvention_(std::exchange(other.signConvention_, +1)),
+      safeguards_(std::exchange(other.safeguards_, 0u)),
       efficiencies_(std::exchange(other.efficiencies_, {0.0, 0.0, 0.0})),
       normSquare_(std::exchange(other.normSquare_, 0.0)),
       quadrature_(std::exchange(other.quadrature_, nullptr)),
@@ -121,6 +123,7 @@ Engine& Engine::operator=(Engine&& other) noexcept {
         capacity_ = std::exchange(other.capacity_, 0);
         termCount_ = std::exchange(other.termCount_, 0);
         signConvention_ = std::exchange(other.signConvention_, +1);
+        safeguards_ = std::exchange(other.safeguards_, 0u);
         efficiencies_ = std::exchange(other.efficiencies_, {0.0, 0.0, 0.0});
         normSquare_ = std::exchange(other.normSquare_, 0.0);
         quadrature_ = std::exchange(other.quadrature_, nullptr);
@@ -146,8 +149,9 @@ int Engine::compute(double alpha1, double index1Re, double index1Im, double alph
         if (grown == nullptr) return 0;
         storage = grown;
     }
+    unsigned safeguards = 0;
     if (!computeSeries(s, termCount, logDerivativeTablesIn(storage, entries),
-                       coefficientArraysIn(storage, entries))) {
+                       coefficientArraysIn(storage, entries), safeguards)) {
         releaseStorage(grown);
         return 0;
     }
@@ -158,7 +162,9 @@ int Engine::compute(double alpha1, double index1Re, double index1Im, double alph
     }
     termCount_ = termCount;
     signConvention_ = s.signConvention;
-    normSquare_ = computeEfficiencies(s, coefficients(), efficiencies_);
+    normSquare_ = computeEfficiencies(s, termCount, coefficientArraysIn(storage_, entriesFor(capacity_)),
+                                      efficiencies_, safeguards);
+    safeguards_ = safeguards;
     return termCount;
 }
 

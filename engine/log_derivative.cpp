@@ -9,11 +9,47 @@ namespace coatedmie {
 
 namespace {
 
+// k/z + D_k = psi_{k-1}/psi_k is zero, or so small that its squared modulus
+// underflows, where the rounded argument falls on a zero of psi_{k-1}; its
+// reciprocal would be NaN and every lower order with it. D_k is then moved
+// by a unit in the last place of k/z, well inside its own error: D_{k-1}
+// becomes huge but finite. The table keeps the moved D_k, so that the
+// per-order loop, which forms k/z + D_k again, meets the same small number
+// and divides out what D_{k-1} carries.
+[[gnu::noinline, gnu::cold]] double movedOffZero(double d, double orderOverZRe, double orderOverZIm) {
+    const double scale = std::fmax(std::fabs(orderOverZRe), std::fabs(orderOverZIm));
+    return d + std::ldexp(scale, -52);
+}
+
 // One downward step D_{k-1} = k/z - 1/(k/z + D_k) of a complex table, from
-// k/z.
-ComplexResult downwardStep(double orderOverZRe, double orderOverZIm, const ComplexResult& d) {
-    const ComplexResult reciprocal = complexQuotient(1.0, 0.0, orderOverZRe + d.re, orderOverZIm + d.im);
+// k/z. `entry` holds D_k as stored, and is moved with it.
+ComplexResult downwardStep(double orderOverZRe, double orderOverZIm, ComplexResult& d, double* entryRe,
+                           double* entryIm, bool& moved) {
+    double sumRe = orderOverZRe + d.re;
+    double sumIm = orderOverZIm + d.im;
+    if (sumRe * sumRe + sumIm * sumIm == 0.0) [[unlikely]] {
+        if (std::fabs(orderOverZRe) >= std::fabs(orderOverZIm)) {
+            d.re = *entryRe = movedOffZero(d.re, orderOverZRe, orderOverZIm);
+        } else {
+            d.im = *entryIm = movedOffZero(d.im, orderOverZRe, orderOverZIm);
+        }
+        sumRe = orderOverZRe + d.re;
+        sumIm = orderOverZIm + d.im;
+        moved = true;
+    }
+    const ComplexResult reciprocal = complexQuotient(1.0, 0.0, sumRe, sumIm);
     return {orderOverZRe - reciprocal.re, orderOverZIm - reciprocal.im};
+}
+
+// The same for the real table.
+double downwardStep(double orderOverY, double& d, double* entry, bool& moved) {
+    double sum = orderOverY + d;
+    if (sum == 0.0) [[unlikely]] {
+        d = *entry = movedOffZero(d, orderOverY, 0.0);
+        sum = orderOverY + d;
+        moved = true;
+    }
+    return orderOverY - 1.0 / sum;
 }
 
 // Orders per block of the downward fill.
@@ -33,7 +69,7 @@ struct OrderQuotients {
 // which chain nothing, go first for a block of orders, side by side.
 template <typename V>
 [[gnu::always_inline]] inline void fillTables(const LogDerivativeTables& t, int termCount,
-                                              const TableArguments& z, const TableStarts& start) {
+                                              const TableArguments& z, const TableStarts& start, bool& moved) {
     const int top = termCount + 1;
     t.Dm2yRe[top] = start.m2y.re;
     t.Dm2yIm[top] = start.m2y.im;
@@ -59,10 +95,10 @@ template <typename V>
         });
         for (int i = last - first; i >= 0; --i) {
             const int k = first + i;
-            dM2y = downwardStep(q.m2yRe[i], q.m2yIm[i], dM2y);
-            dM2x = downwardStep(q.m2xRe[i], q.m2xIm[i], dM2x);
-            dM1x = downwardStep(q.m1xRe[i], q.m1xIm[i], dM1x);
-            dY = q.y[i] - 1.0 / (q.y[i] + dY);
+            dM2y = downwardStep(q.m2yRe[i], q.m2yIm[i], dM2y, t.Dm2yRe + k + 1, t.Dm2yIm + k + 1, moved);
+            dM2x = downwardStep(q.m2xRe[i], q.m2xIm[i], dM2x, t.Dm2xRe + k + 1, t.Dm2xIm + k + 1, moved);
+            dM1x = downwardStep(q.m1xRe[i], q.m1xIm[i], dM1x, t.Dm1xRe + k + 1, t.Dm1xIm + k + 1, moved);
+            dY = downwardStep(q.y[i], dY, t.Dy + k + 1, moved);
             t.Dm2yRe[k] = dM2y.re;
             t.Dm2yIm[k] = dM2y.im;
             t.Dm2xRe[k] = dM2x.re;
@@ -211,19 +247,20 @@ namespace {
 }
 
 template <typename V>
-[[gnu::always_inline]] inline bool fillOn(int termCount, const TableArguments& z, const LogDerivativeTables& tables) {
+[[gnu::always_inline]] inline bool fillOn(int termCount, const TableArguments& z, const LogDerivativeTables& tables,
+                                          bool& moved) {
     // All four fractions end before any table is touched, so that one stopped
     // by the pass limit leaves every table as it was.
     TableStarts start;
     if (!startTables(termCount, z, start)) return false;
-    fillTables<V>(tables, termCount, z, start);
+    fillTables<V>(tables, termCount, z, start, moved);
     return true;
 }
 
-using Fill = bool (*)(int, const TableArguments&, const LogDerivativeTables&);
+using Fill = bool (*)(int, const TableArguments&, const LogDerivativeTables&, bool&);
 
-bool fillPortable(int termCount, const TableArguments& z, const LogDerivativeTables& tables) {
-    return fillOn<Lanes2>(termCount, z, tables);
+bool fillPortable(int termCount, const TableArguments& z, const LogDerivativeTables& tables, bool& moved) {
+    return fillOn<Lanes2>(termCount, z, tables, moved);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -231,8 +268,8 @@ bool fillPortable(int termCount, const TableArguments& z, const LogDerivativeTab
 // Only the instruction sets named here: no FMA, whose fused rounding would
 // change the results.
 __attribute__((target("avx2"))) bool fillAvx2(int termCount, const TableArguments& z,
-                                              const LogDerivativeTables& tables) {
-    return fillOn<Lanes4>(termCount, z, tables);
+                                              const LogDerivativeTables& tables, bool& moved) {
+    return fillOn<Lanes4>(termCount, z, tables, moved);
 }
 #endif
 
@@ -247,14 +284,15 @@ Fill fillFor(VectorPath path) {
 }  // namespace
 
 bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
-                               const LogDerivativeTables& tables) {
-    return fillFor(path)(termCount, arguments, tables);
+                               const LogDerivativeTables& tables, bool& movedOffZero) {
+    return fillFor(path)(termCount, arguments, tables, movedOffZero);
 }
 
 bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe, double m2xIm,
                              double m1xRe, double m1xIm, double y, const LogDerivativeTables& tables) {
     static const Fill fill = fillFor(selectedVectorPath());
-    return fill(termCount, {{m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y}, tables);
+    bool moved = false;
+    return fill(termCount, {{m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y}, tables, moved);
 }
 
 }  // namespace coatedmie

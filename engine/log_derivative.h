@@ -61,9 +61,10 @@ bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m
                              double m2xIm, double m1xRe, double m1xIm, double y,
                              const LogDerivativeTables& tables);
 
-// The same on the given vector path, which must be supported.
+// The same on the given vector path, which must be supported. Sets
+// movedOffZero where an entry was moved off an exact zero of k/z + D_k.
 bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
-                               const LogDerivativeTables& tables);
+                               const LogDerivativeTables& tables, bool& movedOffZero);
 
 }  // namespace coatedmie
 

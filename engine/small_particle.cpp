@@ -84,26 +84,11 @@ void riccatiRatios(const ComplexResult& z, int termCount, int signConvention,
     }
 }
 
-// For lossless layers each partial wave is scattered without loss:
-// a_n = (1 - e^(2i delta))/2 lies on the circle |a - 1/2| = 1/2, so
-// Re a_n = |a_n|^2. For a small particle that is of order (Im a_n)^2, far
-// below the absolute accuracy (about 1e-16 |a_n|) that the complex
-// arithmetic leaves Re a_n, and Kext, Kabs would be noise. Low on the
-// circle the real part follows from the imaginary one without cancellation;
-// higher up the computed value is accurate already.
-double losslessRealPart(double re, double im) {
-    if (!(re < 0.25)) {
-        return re;
-    }
-    const double imSquare = im * im;
-    return imSquare / (0.5 + std::sqrt(0.25 - imSquare));
-}
-
 }  // namespace
 
 void smallParticleCoefficients(const Scatterer& sphere, int termCount,
                                const LogDerivativeTables& tables,
-                               const CoefficientArrays& coefficients) {
+                               const CoefficientArrays& coefficients, unsigned& safeguards) {
     const int s = sphere.signConvention;
     const double y = sphere.y;
     const double x = sphere.x;
@@ -122,9 +107,20 @@ void smallParticleCoefficients(const Scatterer& sphere, int termCount,
 
     const double ySquare = librarySquare(y);
     ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s);
-    ComplexResult shellRatio = smallArgumentShellRatioStartValue(m2x.re, m2x.im, m2y.re, m2y.im, s);
-    // A shell of zero thickness absorbs nothing, whatever its index.
-    const bool lossless = sphere.m1Im == 0.0 && (sphere.m2Im == 0.0 || x == y);
+    // Where an argument beyond 1 lies near k pi, the ratios below come from
+    // its table: the start value must then come from there too.
+    ComplexResult startM2x = smallArgumentShellStartFactor(m2x.re, m2x.im, s);
+    ComplexResult startM2y = smallArgumentShellStartFactor(m2y.re, m2y.im, s);
+    if (m2x.re * m2x.re + m2x.im * m2x.im > 1.0 && shellStartCancels(startM2x)) {
+        startM2x = tableShellStartFactor(m2x.im, s, tables.Dm2xRe[1], tables.Dm2xIm[1]);
+        safeguards |= kStartFromTables;
+    }
+    if (m2y.re * m2y.re + m2y.im * m2y.im > 1.0 && shellStartCancels(startM2y)) {
+        startM2y = tableShellStartFactor(m2y.im, s, tables.Dm2yRe[1], tables.Dm2yIm[1]);
+        safeguards |= kStartFromTables;
+    }
+    ComplexResult shellRatio = shellRatioFromFactors(startM2x, startM2y, m2x.im, m2y.im, s);
+    const bool lossless = isLossless(sphere);
 
     for (int n = 1; n <= termCount; ++n) {
         if (n >= 2) {

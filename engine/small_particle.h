@@ -14,9 +14,11 @@ namespace coatedmie {
 // y < kSmallParticleLimit (so termCount <= 4) and the log-derivative tables
 // filled for this sphere; it reads them only where an argument m y or m x
 // exceeds 1 in modulus.
+// Adds kStartFromTables to `safeguards` where the shell ratio starts from
+// the tables.
 void smallParticleCoefficients(const Scatterer& sphere, int termCount,
                                const LogDerivativeTables& tables,
-                               const CoefficientArrays& coefficients);
+                               const CoefficientArrays& coefficients, unsigned& safeguards);
 
 }  // namespace coatedmie
 

@@ -38,43 +38,49 @@ ComplexResult psiOverXiStartValue(double y, double ySquare, int signConvention) 
     return {numeratorRe / (ySquare + 1.0), numeratorIm / (ySquare + 1.0)};
 }
 
-ComplexResult shellRatioStartValue(double m2xRe, double m2xIm, double m2yRe, double m2yIm,
-                                   int signConvention) {
-    const double a = m2xRe;
-    const double b = m2xIm;
-    const double c = m2yRe;
-    const double d = m2yIm;
-    QuotientProduct q;
-    double scale;
-    if (signConvention == +1) {
-        complexQuotientProduct(std::exp(-2.0 * b) - std::cos(2.0 * a), std::sin(2.0 * a),
-                               std::exp(-2.0 * d) - std::cos(2.0 * c), std::sin(2.0 * c), q);
-        scale = std::exp(2.0 * (b - d));
-    } else {
-        complexQuotientProduct(std::cos(2.0 * a) - std::exp(2.0 * b), std::sin(2.0 * a),
-                               std::cos(2.0 * c) - std::exp(2.0 * d), std::sin(2.0 * c), q);
-        scale = std::exp(2.0 * (d - b));
+bool psiOverXiStartFromTable(double y, double ySquare, int signConvention, double tableD1,
+                             ComplexResult& result) {
+    if (!(y >= 1.0)) return false;
+    const double sine = std::sin(y);
+    const double yCosine = y * std::cos(y);
+    if (!(std::fabs(sine - yCosine) < kStartCancellationBound * (std::fabs(sine) + std::fabs(yCosine)))) {
+        return false;
     }
-    return {scale * q.quotRe, scale * q.quotIm};
+    const double yPsi = y * sine / (1.0 / y + tableD1);
+    const double yChi = std::cos(y) + y * sine;
+    const double s = static_cast<double>(signConvention);
+    result = {yPsi * yPsi / (ySquare + 1.0), s * (yPsi * yChi) / (ySquare + 1.0)};
+    return true;
 }
 
-ComplexResult smallArgumentShellRatioStartValue(double m2xRe, double m2xIm, double m2yRe,
-                                                double m2yIm, int signConvention) {
-    const double a = m2xRe;
-    const double b = m2xIm;
-    const double c = m2yRe;
-    const double d = m2yIm;
-    const double sinA = std::sin(a);
-    const double sinC = std::sin(c);
-    // e^(-2b) - cos 2a = expm1(-2b) + 2 sin^2 a; the negative convention
-    // has cos 2a - e^(2b), the same with b of the other sign, negated.
+ComplexResult shellStartFactor(double a, double b, int signConvention) {
+    if (signConvention == +1) return {std::exp(-2.0 * b) - std::cos(2.0 * a), std::sin(2.0 * a)};
+    return {std::cos(2.0 * a) - std::exp(2.0 * b), std::sin(2.0 * a)};
+}
+
+ComplexResult smallArgumentShellStartFactor(double a, double b, int signConvention) {
+    // e^(-2b) - cos 2a = expm1(-2b) + 2 sin^2 a; the negative convention has
+    // cos 2a - e^(2b), the same with b of the other sign, negated.
     const double s = static_cast<double>(signConvention);
-    const double numeratorRe = s * (std::expm1(-2.0 * (s * b)) + 2.0 * (sinA * sinA));
-    const double denominatorRe = s * (std::expm1(-2.0 * (s * d)) + 2.0 * (sinC * sinC));
-    QuotientProduct q;
-    complexQuotientProduct(numeratorRe, std::sin(2.0 * a), denominatorRe, std::sin(2.0 * c), q);
-    const double scale = std::exp(2.0 * (s * (b - d)));
-    return {scale * q.quotRe, scale * q.quotIm};
+    const double sinA = std::sin(a);
+    return {s * (std::expm1(-2.0 * (s * b)) + 2.0 * (sinA * sinA)), std::sin(2.0 * a)};
+}
+
+ComplexResult tableShellStartFactor(double b, int signConvention, double tableD0Re, double tableD0Im) {
+    const double s = static_cast<double>(signConvention);
+    // 1 - i s D_0 = (1 + s Im D_0) - i s Re D_0
+    return complexQuotient(2.0 * s * std::exp(-2.0 * (s * b)), 0.0, 1.0 + s * tableD0Im, -(s * tableD0Re));
+}
+
+bool shellStartCancels(const ComplexResult& factor) {
+    return factor.re * factor.re + factor.im * factor.im < kStartCancellationBound * kStartCancellationBound;
+}
+
+ComplexResult shellRatioFromFactors(const ComplexResult& atM2x, const ComplexResult& atM2y, double b,
+                                    double d, int signConvention) {
+    const ComplexResult q = complexQuotient(atM2x.re, atM2x.im, atM2y.re, atM2y.im);
+    const double scale = signConvention == +1 ? std::exp(2.0 * (b - d)) : std::exp(2.0 * (d - b));
+    return {scale * q.re, scale * q.im};
 }
 
 }  // namespace coatedmie

@@ -26,6 +26,19 @@ struct Scatterer {
 Scatterer normalise(double alpha1, double index1Re, double index1Im, double alpha2,
                     double index2Re, double index2Im);
 
+// No layer absorbs: both indices real, or an absorbing shell of zero
+// thickness around a real core.
+inline bool isLossless(const Scatterer& s) { return s.m1Im == 0.0 && (s.m2Im == 0.0 || s.x == s.y); }
+
+// For lossless layers each partial wave leaves the particle with the power it
+// brought: a_n lies on the circle |a - 1/2| = 1/2, so Re a_n = |a_n|^2. For a
+// weak scatterer (small, or of an index close to the medium's) that is of
+// order (Im a_n)^2, below the absolute accuracy of about 1e-16 |a_n| that the
+// complex arithmetic leaves Re a_n, and Kext - Ksca is noise of either sign.
+// Low on the circle the real part follows from the imaginary one without
+// cancellation; higher up the computed value is accurate already.
+double losslessRealPart(double re, double im);
+
 // Logarithmic derivatives D_n(z) = psi_n'(z)/psi_n(z) at the four arguments
 // of the coated sphere. Entry k holds order k - 1, for 1 <= k <= N + 1; entry
 // 0 is never used.
@@ -71,15 +84,19 @@ LogDerivativeTables logDerivativeTables();
 CoefficientArrays coefficientArrays();
 
 // Fills the tables and the coefficients of orders 1..termCount of the
-// scatterer. Returns false, writing nothing, when a continued fraction that
-// starts the tables does not end within its pass limit.
+// scatterer, adding to `safeguards` those it took (Safeguard). Returns false,
+// writing no coefficient, when a continued fraction that starts the tables
+// does not end within its pass limit.
 bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& tables,
-                   const CoefficientArrays& coefficients);
+                   const CoefficientArrays& coefficients, unsigned& safeguards);
 
 // Kext, Ksca and Kabs from the coefficients of orders 1..termCount; returns
-// the square of the size parameter they are referred to.
-double computeEfficiencies(const Scatterer& s, const CoefficientView& c,
-                           EfficiencyRecord& efficiencies);
+// the square of the size parameter they are referred to. For a lossless
+// particle whose absorption would not vanish it first puts the coefficients
+// onto the circle |a - 1/2| = 1/2 and adds
+// kLosslessRealParts to `safeguards`.
+double computeEfficiencies(const Scatterer& s, int termCount, const CoefficientArrays& coefficients,
+                           EfficiencyRecord& efficiencies, unsigned& safeguards);
 
 // The derived quantities from coefficients and the efficiencies they gave.
 void computeDerivedQuantities(const CoefficientView& c, double normSquare,

@@ -37,7 +37,7 @@ void computeAmplitudesOn(VectorPath path, const CoefficientView& c, const double
 
 // computeSeries on the given path, which must be supported.
 bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& tables,
-                     const CoefficientArrays& coefficients);
+                     const CoefficientArrays& coefficients, unsigned& safeguards);
 
 }  // namespace coatedmie
 

@@ -45,7 +45,8 @@ void expectSameAsPlain(const Layers& l) {
     for (VectorPath path : kVectorPaths) {
         if (!vectorPathSupported(path)) continue;
         SCOPED_TRACE(vectorPathName(path));
-        ASSERT_TRUE(computeSeriesOn(path, s, n, logDerivativeTables(), coefficientArrays())) << l;
+        unsigned safeguards = 0;
+        ASSERT_TRUE(computeSeriesOn(path, s, n, logDerivativeTables(), coefficientArrays(), safeguards)) << l;
         const CoefficientTables& c = coefficientTables();
         const LogDerivativeTables d = logDerivativeTables();
         const double* tables[4][2] = {{d.Dm2yRe, d.Dm2yIm}, {d.Dm2xRe, d.Dm2xIm}, {d.Dm1xRe, d.Dm1xIm}, {d.Dy, nullptr}};
@@ -60,7 +61,8 @@ void expectSameAsPlain(const Layers& l) {
         // Below y = 0.01 the coefficients come from a path of their own.
         if (s.y < kSmallParticleLimit) continue;
         EfficiencyRecord e{-1.0, -1.0, -1.0};
-        computeEfficiencies(s, {n, c.aRe, c.aIm, c.bRe, c.bIm}, e);
+        computeEfficiencies(s, n, coefficientArrays(), e, safeguards);
+        if (safeguards != 0) continue;
         EXPECT_TRUE(sameBits(e, {p.Kext, p.Ksca, p.Kabs})) << l << ": Kext " << e.Kext << " vs " << p.Kext;
         for (int k = 1; k <= n; ++k) {
             const double found[4] = {c.aRe[k], c.aIm[k], c.bRe[k], c.bIm[k]};

@@ -206,6 +206,28 @@ InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double a
                        double index2Re, double index2Im);
 
 // ---------------------------------------------------------------------------
+// Safeguards. The series is evaluated operation by operation as the program
+// has always done, except where that loses its digits; there the engine takes
+// over with one of these, and Engine::safeguards() says which it took for
+// the last computation (0 for nearly every particle).
+enum Safeguard : unsigned {
+    // A start value of the series taken from the log-derivative tables: the
+    // shell's argument m2 y or m2 x near a zero of sin (a lossless or weakly
+    // absorbing shell, k pi = m2 y on a round grid), or y near a zero of
+    // psi_1, where the closed form and the tables cancel differently.
+    kStartFromTables = 1u << 0,
+    // An entry of a log-derivative table moved by one unit in its last place
+    // off an exact zero of k/z + D_k, which would give NaN.
+    kZeroAvoided = 1u << 1,
+    // Lossless layers whose computed absorption would exceed the cutoff:
+    // the real parts of the coefficients from |a_n|^2 = Re a_n.
+    kLosslessRealParts = 1u << 2,
+    // A shell of index exactly 1 + 0i around a core so small that the
+    // coated form loses the core in rounding: the core computed alone.
+    kBareCore = 1u << 3,
+};
+
+// ---------------------------------------------------------------------------
 // The reentrant engine.
 
 // Read access to series coefficients: entry n of each array holds order n,
@@ -268,6 +290,8 @@ public:
     // The results of the last successful computation (N = 0 and zeros before
     // the first).
     int termCount() const { return termCount_; }
+    // The Safeguard bits the last successful computation took.
+    unsigned safeguards() const { return safeguards_; }
     const EfficiencyRecord& efficiencies() const { return efficiencies_; }
     double normSquare() const { return normSquare_; }
     CoefficientView coefficients() const;
@@ -310,6 +334,7 @@ private:
     int capacity_ = 0;  // orders the storage holds
     int termCount_ = 0;
     int signConvention_ = +1;
+    unsigned safeguards_ = 0;
     EfficiencyRecord efficiencies_{0.0, 0.0, 0.0};
     double normSquare_ = 0.0;
     double* quadrature_ = nullptr;
