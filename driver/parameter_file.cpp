@@ -304,6 +304,10 @@ bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealVa
                       " and " + shown[slot + 1] +
                       "; give the refractive index of the layer relative to the surrounding medium";
             return false;
+        case InputProblem::negativeRealPart:
+            problem = "the real part of index" + std::to_string(slot / 3 + 1) + " must not be negative, found " +
+                      shown[slot] + "; for a non-magnetic layer such an index describes a medium with gain";
+            return false;
         default:
             // Finite and positive values are the reader's own checks; capacity
             // and the continued fraction come later in the run.

@@ -24,6 +24,11 @@ InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double a
     for (int layer = 0; layer < 2; ++layer) {
         if (!(moduli[layer] >= kMinIndexModulus)) return {InputProblem::indexTooSmall, 3 * layer + 1, moduli[layer]};
     }
+    // n + ik with n < 0 is the other root of the permittivity (n + ik)^2,
+    // whose imaginary part 2nk then has the sign of gain, not absorption.
+    for (int k : {1, 4}) {
+        if (values[k] < 0.0) return {InputProblem::negativeRealPart, k, values[k]};
+    }
     if (termCountFor(values[outer]) == 0) {
         const double v = (std::pow(values[outer], 0.34) * 7.5 + values[outer]) + 2.5;
         return {InputProblem::beyondCapacity, outer, std::trunc(v)};

@@ -82,6 +82,9 @@ std::string describe(const InputCheck& c, const Layers& l) {
                    shown(c.measured) +
                    "; give the refractive index of the layer relative to the surrounding medium";
         }
+        case InputProblem::negativeRealPart:
+            return name + " must not be negative, found " + found +
+                   "; for a non-magnetic layer such an index describes a medium with gain";
         case InputProblem::beyondCapacity:
             std::snprintf(text, sizeof text, c.measured < 1e15 ? "%.0f" : "about %.3g", c.measured);
             return name + " is " + found + ", beyond the largest size parameter accepted, " +

@@ -73,8 +73,8 @@ TEST(ParameterText, EveryCaseOfTheCaseFile) {
             EXPECT_EQ(exactly(parameters), exactly(untouched)) << "values handed out from a refused file";
         }
     }
-    EXPECT_EQ(cases[true], 18);
-    EXPECT_EQ(cases[false], 31);
+    EXPECT_EQ(cases[true], 19);
+    EXPECT_EQ(cases[false], 32);
 }
 
 TEST(ParameterText, IndexTimesSizeOfEachLayerIsLimited) {

@@ -180,6 +180,8 @@ enum class InputProblem {
     outerSizeTooSmall,       // the outer size parameter below kMinSizeParameter
     coreSizeTooSmall,        // the core size parameter below kMinSizeParameter
     indexTooSmall,           // |index| below kMinIndexModulus
+    negativeRealPart,        // an index with a real part below 0: for these
+                             // non-magnetic layers, a medium with gain
     beyondCapacity,          // the outer size parameter needs more than kMaxTermCount terms
     indexTimesSizeTooLarge,  // |index| * its own size parameter above kMaxIndexTimesSize
 };
