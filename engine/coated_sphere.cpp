@@ -294,7 +294,8 @@ namespace {
 // order 1), that rounding weighs 1e-16 over this ratio, so below the bound the
 // core is computed as the sphere it is.
 bool shellIsMediumAroundSmallCore(const Scatterer& s) {
-    if (!(s.m2Re == 1.0 && s.m2Im == 0.0 && s.x < s.y)) return false;
+    // (The small-particle path carries the core's part without this loss.)
+    if (!(s.m2Re == 1.0 && s.m2Im == 0.0 && s.x < s.y && s.y >= kSmallParticleLimit)) return false;
     // psi_1/xi_1 at a real argument z: psi_1 = sin z / z - cos z, and
     // |xi_1|^2 = psi_1^2 + chi_1^2 = 1 + 1/z^2.
     const auto ratio = [](double z) {
@@ -361,11 +362,11 @@ bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const L
     if (psiOverXiStartFromTable(y, ySquare, sign, D.Dy[2], psiOverXi)) safeguards |= kStartFromTables;
     ComplexResult atM2x = shellStartFactor(m2x.re, m2x.im, sign);
     ComplexResult atM2y = shellStartFactor(m2y.re, m2y.im, sign);
-    if (shellStartCancels(atM2x)) {
+    if (m2x.re * m2x.re + m2x.im * m2x.im > 1.0 && shellStartCancels(atM2x)) {
         atM2x = tableShellStartFactor(m2x.im, sign, D.Dm2xRe[1], D.Dm2xIm[1]);
         safeguards |= kStartFromTables;
     }
-    if (shellStartCancels(atM2y)) {
+    if (m2y.re * m2y.re + m2y.im * m2y.im > 1.0 && shellStartCancels(atM2y)) {
         atM2y = tableShellStartFactor(m2y.im, sign, D.Dm2yRe[1], D.Dm2yIm[1]);
         safeguards |= kStartFromTables;
     }

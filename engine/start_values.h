@@ -60,7 +60,11 @@ ComplexResult smallArgumentShellStartFactor(double a, double b, int signConventi
 // f from the table's order-0 entry D_0(z) = 1/z - 1/(1/z + D_1):
 //   f = 2 s e^(-2 s b) / (1 - i s D_0).
 ComplexResult tableShellStartFactor(double b, int signConvention, double tableD0Re, double tableD0Im);
-// Whether a factor is small enough for the table's value to take over.
+// Whether a factor is small enough for the table's value to take over. Only
+// for |z| > 1: near z = 0 the closed form loses digits too, but the table's
+// 1/z + D_1 = 3/z (1 + ...) does not, and the error, 1e-16/|z| in the ratio
+// across the shell, reaches the coefficients only through the core's share of
+// them, of order |z|^3.
 bool shellStartCancels(const ComplexResult& factor);
 // The ratio from the two factors, b = Im m2x and d = Im m2y.
 ComplexResult shellRatioFromFactors(const ComplexResult& atM2x, const ComplexResult& atM2y, double b,

@@ -550,6 +550,20 @@ py::array refused(py::handle alpha1, py::handle index1, py::handle alpha2, py::h
     return std::move(result);
 }
 
+// The Safeguard bits each particle's computation takes (0 for a refused one).
+py::array safeguards(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2) {
+    const Particles particles(alpha1, index1, alpha2, index2);
+    py::array_t<std::uint8_t> result(particles.shape());
+    std::uint8_t* out = result.mutable_data();
+    Engine engine;
+    for (std::size_t k = 0; k < particles.size(); ++k) {
+        out[k] = valid(particles[k]) && compute(engine, particles[k]) > 0
+                     ? static_cast<std::uint8_t>(engine.safeguards())
+                     : 0;
+    }
+    return std::move(result);
+}
+
 }  // namespace
 }  // namespace coatedmie
 
@@ -641,6 +655,10 @@ so that its mean over all directions is 1 (its integral over the sphere is
 4 pi). Shapes, threads and invalid as in intensities().)");
     m.def("_refused", &refused, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "Where the input rules refuse the particles (broadcast as in efficiencies), without computing them.");
+    m.def("_safeguards", &safeguards, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
+          "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "
+          "the tables, 2 an exact zero avoided, 4 lossless coefficients put on their circle, 8 a vacuum shell's "
+          "core computed alone.");
     m.def("legendre_moments", &legendreMoments, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"),
           py::arg("index2"), py::arg("count") = py::none(), py::kw_only(), py::arg("threads") = py::none(),
           py::arg("invalid") = "raise",
