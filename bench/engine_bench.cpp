@@ -10,6 +10,9 @@
 //   implementation one angle per call against computeIntensities on each
 //   vector path the processor runs, for N = 99998 with 1801 angles and N = 28
 //   with 100000 angles.
+// - safeguards: a particle for each safeguard the engine takes where the
+//   literal series loses its digits, beside a neighbour the literal series
+//   serves (the safeguard's cost is the ratio of the two).
 // Times are CPU times of the benchmark thread.
 #include <benchmark/benchmark.h>
 
@@ -87,6 +90,24 @@ void legendreMoments(benchmark::State& state, Scatterer s, int count, bool fresh
     state.counters["N"] = n;
 }
 
+struct Layers {
+    double alpha1, index1Re, index1Im, alpha2, index2Re, index2Im;
+};
+
+void safeguarded(benchmark::State& state, Layers l, unsigned expected) {
+    Engine engine;
+    int n = engine.compute(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+    if (engine.safeguards() != expected) {
+        std::fprintf(stderr, "safeguards %u where %u was expected\n", engine.safeguards(), expected);
+        std::exit(1);
+    }
+    for (auto _ : state) {
+        n = engine.compute(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+        benchmark::DoNotOptimize(engine.efficiencies());
+    }
+    state.counters["per_order"] = perUnit(n);
+}
+
 // The timings compare like with like only if both give the same bits.
 void checkSameBits(Scatterer s) {
     plain::Efficiencies p;
@@ -160,6 +181,30 @@ void registerAll() {
                                      Scatterer{y});
         benchmark::RegisterBenchmark(("efficiencies/engine_object" + size).c_str(), engineEfficiencies,
                                      Scatterer{y});
+    }
+    const double kPi = 3.141592653589793;
+    const struct {
+        const char* name;
+        Layers guarded, literal;
+        unsigned safeguard;
+    } guards[] = {
+        // A lossless shell with m2 y = 1000 pi on a soot core.
+        {"start_from_tables", {2000 * kPi / 3, 1.5, 0, 1000 * kPi / 3, 1.75, 0.44},
+         {2000 * kPi / 3 * 1.0001, 1.5, 0, 1000 * kPi / 3 * 1.0001, 1.75, 0.44}, kStartFromTables},
+        // Lossless layers whose rounding residue would show as absorption.
+        {"lossless_circle", {20000, 1.33, 0, 12000, 1.5, 0}, {20000, 1.33, 0, 12000, 1.5, 1e-12},
+         kLosslessRealParts},
+        // y on the second zero of psi_2 over 1.5, where k/z + D_k is exactly 0.
+        {"zero_avoided", {9.095011330476355 / 1.5, 1.5, 0, 9.095011330476355 / 3, 1.75, 0.44},
+         {9.095011330476355 / 1.5 * 1.001, 1.5, 0, 9.095011330476355 / 3, 1.75, 0.44}, kZeroAvoided},
+        // A vacuum shell of y = 100 around a core of x = 0.01: the core alone.
+        {"bare_core", {100, 1, 0, 0.01, 1.5, 0.1}, {100, 1.0000000000000002, 0, 0.01, 1.5, 0.1}, kBareCore},
+    };
+    for (const auto& g : guards) {
+        benchmark::RegisterBenchmark((std::string("safeguards/") + g.name + "/guarded").c_str(), safeguarded,
+                                     g.guarded, g.safeguard);
+        benchmark::RegisterBenchmark((std::string("safeguards/") + g.name + "/literal_neighbour").c_str(),
+                                     safeguarded, g.literal, 0u);
     }
     for (double y : {1000.0, 10000.0}) {
         const std::string size = "/y=" + std::to_string(static_cast<int>(y));

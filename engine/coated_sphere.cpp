@@ -324,7 +324,7 @@ void putOnLosslessCircle(double& re, double& im) {
         re = losslessRealPart(re, im);
         return;
     }
-    const double scale = 0.5 / std::hypot(re - 0.5, im);
+    const double scale = 0.5 / std::sqrt((re - 0.5) * (re - 0.5) + im * im);
     re = 0.5 + (re - 0.5) * scale;
     im = im * scale;
 }
