@@ -329,6 +329,18 @@ void putOnLosslessCircle(double& re, double& im) {
     im = im * scale;
 }
 
+// Re a_n keeps an absolute accuracy of a few 1e-16 |a_n|, which a weak
+// scatterer's Re a_n (of order |a_n|^2 plus its absorption) does not
+// dwarf: the bound, in units of Kext, on what that leaves in Kext - Ksca.
+double realPartRounding(const CoefficientView& c, double normSquare) {
+    double magnitude = 0.0;
+    for (int n = 1; n <= c.termCount; ++n) {
+        const double f = 2.0 * n + 1.0;
+        magnitude += (std::fabs(c.aRe[n]) + std::fabs(c.aIm[n]) + std::fabs(c.bRe[n]) + std::fabs(c.bIm[n])) * f;
+    }
+    return 0x1p-50 * (magnitude + magnitude) / normSquare;
+}
+
 }  // namespace
 
 bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& D,
@@ -406,7 +418,14 @@ double computeEfficiencies(const Scatterer& s, int termCount, const CoefficientA
             efficiencies.Kabs = 0.0;
             return normSquare;
         }
-        if (!isLossless(s) || (safeguards & kLosslessRealParts) != 0) return normSquare;
+        if (!isLossless(s)) {
+            if (efficiencies.Kabs < 0.0 && -efficiencies.Kabs <= realPartRounding(c, normSquare)) {
+                efficiencies.Kabs = 0.0;
+                safeguards |= kAbsorptionUnresolved;
+            }
+            return normSquare;
+        }
+        if ((safeguards & kLosslessRealParts) != 0) return normSquare;
         for (int n = 1; n <= termCount; ++n) {
             putOnLosslessCircle(coefficients.aRe[n], coefficients.aIm[n]);
             putOnLosslessCircle(coefficients.bRe[n], coefficients.bIm[n]);

@@ -227,6 +227,10 @@ enum Safeguard : unsigned {
     // A shell of index exactly 1 + 0i around a core so small that the
     // coated form loses the core in rounding: the core computed alone.
     kBareCore = 1u << 3,
+    // An absorbing particle that scatters so weakly that its computed
+    // Kext - Ksca, negative, lies within the rounding of Re a_n and Re b_n:
+    // Kabs is +0, as below the absorption cutoff.
+    kAbsorptionUnresolved = 1u << 4,
 };
 
 // ---------------------------------------------------------------------------
