@@ -658,7 +658,7 @@ so that its mean over all directions is 1 (its integral over the sphere is
     m.def("_safeguards", &safeguards, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "
           "the tables, 2 an exact zero avoided, 4 lossless coefficients put on their circle, 8 a vacuum shell's "
-          "core computed alone.");
+          "core computed alone, 16 a negative Kabs within rounding set to 0.");
     m.def("legendre_moments", &legendreMoments, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"),
           py::arg("index2"), py::arg("count") = py::none(), py::kw_only(), py::arg("threads") = py::none(),
           py::arg("invalid") = "raise",
