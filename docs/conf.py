@@ -61,7 +61,7 @@ html_title = f"coatedmie {release}"
 html_theme_options = {
     "description": "Light scattering by coated spheres",
     "fixed_sidebar": True,
-    "page_width": "1100px",
+    "page_width": "1300px",
     "sidebar_width": "230px",
 }
 html_sidebars = {"**": ["about.html", "navigation.html", "relations.html", "searchbox.html"]}
