@@ -2,7 +2,7 @@
 // - efficiencies per series order at outer sizes 10, 1000, 10000 and 99621
 //   (N = 28, 1081, 10174, 99998): a water-like shell (1.33 + 0.001i) on a
 //   core of 0.8 times its size (1.5 + 0.1i); the plain implementation of
-//   plain_engine.h, the free function, and an Engine object;
+//   plain_engine.h, and an Engine on each vector path the processor runs;
 // - Legendre moments of the phase function at y = 1000 and 10000 (the same
 //   particle), all 2N + 1 and the first 64, with the rule already in the
 //   Engine and, for all moments, computed afresh;
@@ -24,7 +24,7 @@
 
 #include <coatedmie/engine.h>
 
-#include "vector_paths.h"
+#include "kernels.h"
 #include "plain_engine.h"
 #include "tables.h"
 
@@ -35,7 +35,17 @@ using namespace coatedmie;
 struct Scatterer {
     double y;
     double shellRe = 1.33, shellIm = 0.001, coreFraction = 0.8, coreRe = 1.5, coreIm = 0.1;
+    Layer shell() const { return {y, {shellRe, shellIm}}; }
+    Layer core() const { return {coreFraction * y, {coreRe, coreIm}}; }
 };
+
+std::vector<VectorPath> supportedPaths() {
+    std::vector<VectorPath> paths;
+    for (VectorPath path : {VectorPath::portable, VectorPath::avx2, VectorPath::avx512}) {
+        if (vectorPathSupported(path)) paths.push_back(path);
+    }
+    return paths;
+}
 
 benchmark::Counter perUnit(double unitsPerIteration) {
     return benchmark::Counter(unitsPerIteration,
@@ -52,36 +62,29 @@ void plainEfficiencies(benchmark::State& state, Scatterer s) {
     state.counters["per_order"] = perUnit(n);
 }
 
-void freeFunctionEfficiencies(benchmark::State& state, Scatterer s) {
-    EfficiencyRecord e;
-    int n = 0;
-    for (auto _ : state) {
-        n = computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
-        benchmark::DoNotOptimize(e);
-    }
-    state.counters["per_order"] = perUnit(n);
-}
-
-void engineEfficiencies(benchmark::State& state, Scatterer s) {
+void engineEfficiencies(benchmark::State& state, Scatterer s, VectorPath path) {
+    const VectorPath before = vectorPath();
+    setVectorPath(path);
     Engine engine;
     int n = 0;
     for (auto _ : state) {
-        n = engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+        n = engine.compute(s.shell(), s.core());
         benchmark::DoNotOptimize(engine.efficiencies());
     }
+    setVectorPath(before);
     state.counters["per_order"] = perUnit(n);
 }
 
 void legendreMoments(benchmark::State& state, Scatterer s, int count, bool freshRule) {
     Engine engine;
-    const int n = engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+    const int n = engine.compute(s.shell(), s.core());
     const int moments = count > 0 ? count : 2 * n + 1;
     std::vector<double> chi(moments);
     for (auto _ : state) {
         if (freshRule) {
             state.PauseTiming();
             engine = Engine();
-            engine.compute(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm);
+            engine.compute(s.shell(), s.core());
             state.ResumeTiming();
         }
         engine.legendreMoments(moments, chi.data());
@@ -91,18 +94,18 @@ void legendreMoments(benchmark::State& state, Scatterer s, int count, bool fresh
 }
 
 struct Layers {
-    double alpha1, index1Re, index1Im, alpha2, index2Re, index2Im;
+    Layer first, second;
 };
 
 void safeguarded(benchmark::State& state, Layers l, unsigned expected) {
     Engine engine;
-    int n = engine.compute(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+    int n = engine.compute(l.first, l.second);
     if (engine.safeguards() != expected) {
         std::fprintf(stderr, "safeguards %u where %u was expected\n", engine.safeguards(), expected);
         std::exit(1);
     }
     for (auto _ : state) {
-        n = engine.compute(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+        n = engine.compute(l.first, l.second);
         benchmark::DoNotOptimize(engine.efficiencies());
     }
     state.counters["per_order"] = perUnit(n);
@@ -111,9 +114,10 @@ void safeguarded(benchmark::State& state, Layers l, unsigned expected) {
 // The timings compare like with like only if both give the same bits.
 void checkSameBits(Scatterer s) {
     plain::Efficiencies p;
-    EfficiencyRecord e;
+    Engine engine;
     const int n = plain::efficiencies(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, p);
-    const int m = computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
+    const int m = engine.compute(s.shell(), s.core());
+    const EfficiencyRecord& e = engine.efficiencies();
     if (n != m || std::memcmp(&p.Kext, &e.Kext, sizeof(double)) != 0 ||
         std::memcmp(&p.Ksca, &e.Ksca, sizeof(double)) != 0 || std::memcmp(&p.Kabs, &e.Kabs, sizeof(double)) != 0) {
         std::fprintf(stderr, "plain implementation and engine differ at y = %g\n", s.y);
@@ -136,11 +140,6 @@ struct AngularCase {
     int angleCount;
 };
 
-int computeStatic(const Scatterer& s) {
-    EfficiencyRecord e;
-    return computeCoatedSphere(s.y, s.shellRe, s.shellIm, s.coreFraction * s.y, s.coreRe, s.coreIm, e);
-}
-
 void oneAngleAtATime(benchmark::State& state, AngularCase c) {
     const Scatterer& s = c.scatterer;
     plain::Efficiencies e;
@@ -158,13 +157,15 @@ void oneAngleAtATime(benchmark::State& state, AngularCase c) {
 }
 
 void angularTable(benchmark::State& state, AngularCase c, VectorPath path) {
-    const int n = computeStatic(c.scatterer);
+    Engine engine;
+    const int n = engine.compute(c.scatterer.shell(), c.scatterer.core());
     const std::vector<double> theta = angleGrid(c.angleCount);
     std::vector<double> I1(theta.size()), I2(theta.size());
-    const CoefficientTables& t = coefficientTables();
-    const CoefficientView view{n, t.aRe, t.aIm, t.bRe, t.bIm};
+    const CoefficientView view = engine.coefficients();
+    const AngularKernel angular = kernelsFor(path).angular;
     for (auto _ : state) {
-        computeIntensitiesOn(path, view, theta.data(), c.angleCount, I1.data(), I2.data());
+        angular(view, {theta.data(), nullptr}, c.angleCount,
+                {AngularOutput::intensities, {I1.data(), I2.data()}, false, 0.0});
         benchmark::DoNotOptimize(I1.data());
         benchmark::DoNotOptimize(I2.data());
         benchmark::ClobberMemory();
@@ -177,10 +178,10 @@ void registerAll() {
         checkSameBits({y});
         const std::string size = "/y=" + std::to_string(static_cast<int>(y));
         benchmark::RegisterBenchmark(("efficiencies/plain" + size).c_str(), plainEfficiencies, Scatterer{y});
-        benchmark::RegisterBenchmark(("efficiencies/free_function" + size).c_str(), freeFunctionEfficiencies,
-                                     Scatterer{y});
-        benchmark::RegisterBenchmark(("efficiencies/engine_object" + size).c_str(), engineEfficiencies,
-                                     Scatterer{y});
+        for (VectorPath path : supportedPaths()) {
+            benchmark::RegisterBenchmark(("efficiencies/engine/" + std::string(vectorPathName(path)) + size).c_str(),
+                                         engineEfficiencies, Scatterer{y}, path);
+        }
     }
     const double kPi = 3.141592653589793;
     const struct {
@@ -220,12 +221,11 @@ void registerAll() {
     }
     const AngularCase cases[] = {{{99621.0}, 1801}, {{10.0}, 100000}};
     for (const AngularCase& c : cases) {
-        const std::string name = "angular_table/N=" + std::to_string(computeStatic(c.scatterer)) +
+        const std::string name = "angular_table/N=" + std::to_string(termCountFor(c.scatterer.y)) +
                                  "/angles=" + std::to_string(c.angleCount);
         benchmark::RegisterBenchmark((name + "/one_angle_per_call").c_str(), oneAngleAtATime, c);
-        for (VectorPath path : kVectorPaths) {
-            if (!vectorPathSupported(path)) continue;
-            const std::string label = path == selectedVectorPath() ? "/selected" : "";
+        for (VectorPath path : supportedPaths()) {
+            const std::string label = path == vectorPath() ? "/selected" : "";
             benchmark::RegisterBenchmark((name + "/" + vectorPathName(path) + label).c_str(), angularTable,
                                          c, path);
         }

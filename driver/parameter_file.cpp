@@ -284,7 +284,7 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 
 bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealValueCount],
                       std::string& problem, int& slot) {
-    const InputCheck check = checkLayers(p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im);
+    const InputCheck check = checkLayers({p.Alpha1, {p.index1Re, p.index1Im}}, {p.Alpha2, {p.index2Re, p.index2Im}});
     slot = check.value;
     switch (check.problem) {
         case InputProblem::outerSizeTooSmall:
@@ -317,8 +317,8 @@ bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealVa
 
 bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
                                   std::string& problem) {
-    const InputCheck check = checkLayers(parameters.Alpha1, parameters.index1Re, parameters.index1Im,
-                                         parameters.Alpha2, parameters.index2Re, parameters.index2Im);
+    const InputCheck check = checkLayers({parameters.Alpha1, {parameters.index1Re, parameters.index1Im}},
+                                         {parameters.Alpha2, {parameters.index2Re, parameters.index2Im}});
     if (check.problem != InputProblem::indexTimesSizeTooLarge) return true;
     char value[32];
     std::snprintf(value, sizeof value, "%.3g", check.measured);

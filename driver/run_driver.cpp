@@ -72,7 +72,7 @@ int stopAtCapacity() {
     return kExitCapacity;
 }
 
-void writeTable(OutputFile& file, const AngleGrid& grid, int termCount) {
+void writeTable(OutputFile& file, const AngleGrid& grid, const Engine& engine) {
     double degrees[kAngleChunk];
     double radians[kAngleChunk];
     double I1[kAngleChunk];
@@ -81,7 +81,7 @@ void writeTable(OutputFile& file, const AngleGrid& grid, int termCount) {
     for (std::int64_t first = 1; first <= grid.angleCount && file.error == 0; first += kAngleChunk) {
         const int count = static_cast<int>(std::min<std::int64_t>(kAngleChunk, grid.angleCount - first + 1));
         fillAngles(grid, first, count, degrees, radians);
-        computeIntensities(termCount, radians, count, I1, I2);
+        engine.intensities(radians, count, I1, I2);
         for (int k = 0; k < count; ++k) {
             writeTableLine(file, degrees[k], I1[k], I2[k]);
         }
@@ -90,8 +90,7 @@ void writeTable(OutputFile& file, const AngleGrid& grid, int termCount) {
 
 // Writes both files under temporary names and renames them into place once
 // both are complete.
-int writeResultFiles(const RunParameters& parameters, const EfficiencyRecord& efficiencies,
-                     int termCount) {
+int writeResultFiles(const RunParameters& parameters, const Engine& engine) {
     static OutputFile file;
     static StagedFile header;
     static StagedFile table;
@@ -101,7 +100,7 @@ int writeResultFiles(const RunParameters& parameters, const EfficiencyRecord& ef
     const char* failedName = kHeaderFileName;
     int error = stageFile(header, kHeaderFileName, file);
     if (error == 0) {
-        writeHeader(file, parameters, efficiencies);
+        writeHeader(file, parameters, engine.efficiencies());
         error = closeOutputFile(file);
     }
     if (error == 0) {
@@ -109,7 +108,7 @@ int writeResultFiles(const RunParameters& parameters, const EfficiencyRecord& ef
         error = stageFile(table, kTableFileName, file);
         if (error == 0) {
             writeTable(file, makeAngleGrid(parameters.angleCount, parameters.startAngle, parameters.endAngle),
-                       termCount);
+                       engine);
             error = closeOutputFile(file);
         }
     }
@@ -159,20 +158,19 @@ int runDriver() {
         }
     }
 
-    EfficiencyRecord efficiencies{0.0, 0.0, 0.0};
-    const int termCount =
-        computeCoatedSphere(parameters.Alpha1, parameters.index1Re, parameters.index1Im, parameters.Alpha2,
-                            parameters.index2Re, parameters.index2Im, efficiencies);
-    if (termCount == 0) {
+    Engine engine;
+    if (engine.compute({parameters.Alpha1, {parameters.index1Re, parameters.index1Im}},
+                       {parameters.Alpha2, {parameters.index2Re, parameters.index2Im}}) == 0) {
         // The term count fitted, so the engine gave up on a continued
-        // fraction that would not end: an index far too large for its layer.
+        // fraction that would not end (an index far too large for its
+        // layer), or could not allocate its tables.
         reportProblem(std::string(kParameterFileName) +
                       ": a refractive index times its size parameter is too large "
                       "for the computation to finish");
         return kExitBadInput;
     }
 
-    return writeResultFiles(parameters, efficiencies, termCount);
+    return writeResultFiles(parameters, engine);
 }
 
 }  // namespace coatedmie

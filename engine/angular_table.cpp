@@ -20,7 +20,7 @@
 #include "lanes.h"
 #include "library_square.h"
 #include "tables.h"
-#include "vector_paths.h"
+#include "kernels.h"
 
 namespace coatedmie {
 
@@ -148,50 +148,6 @@ template <typename V, typename Projection>
     }
 }
 
-template <typename Projection>
-void evaluatePortable(const CoefficientView& c, const AngleSource& angles, int count, const Projection& project) {
-    evaluateAngles<Lanes2>(c, angles, count, project);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-#define COATEDMIE_X86_PATHS 1
-
-// Only the instruction sets named here: no FMA, whose fused rounding would
-// change the results.
-template <typename Projection>
-__attribute__((target("avx2"))) void evaluateAvx2(const CoefficientView& c, const AngleSource& angles, int count,
-                                                  const Projection& project) {
-    evaluateAngles<Lanes4>(c, angles, count, project);
-}
-
-template <typename Projection>
-__attribute__((target("avx512f"))) void evaluateAvx512(const CoefficientView& c, const AngleSource& angles,
-                                                       int count, const Projection& project) {
-    evaluateAngles<Lanes8>(c, angles, count, project);
-}
-#endif
-
-template <typename Projection>
-void evaluateOn(VectorPath path, const CoefficientView& c, const AngleSource& angles, int count,
-                const Projection& project) {
-    switch (path) {
-#ifdef COATEDMIE_X86_PATHS
-        case VectorPath::avx2:
-            return evaluateAvx2(c, angles, count, project);
-        case VectorPath::avx512:
-            return evaluateAvx512(c, angles, count, project);
-#endif
-        default:
-            return evaluatePortable(c, angles, count, project);
-    }
-}
-
-template <typename Projection>
-void evaluate(const CoefficientView& c, const AngleSource& angles, int count, const Projection& project) {
-    static const VectorPath path = selectedVectorPath();
-    evaluateOn(path, c, angles, count, project);
-}
-
 // The projections, each applied to one vector of `lanes` angles from angle
 // `first` on. Lanes past the last angle are dropped.
 template <typename V>
@@ -256,37 +212,39 @@ struct ScaledSumProjection {
     }
 };
 
-}  // namespace
-
-void computeIntensitiesOn(VectorPath path, const CoefficientView& c, const double* theta, int count, double* I1,
-                          double* I2) {
-    evaluateOn(path, c, {theta, nullptr}, count, IntensityProjection{I1, I2});
-}
-
-void computeAmplitudesOn(VectorPath path, const CoefficientView& c, const double* theta, int count,
-                         const AmplitudeArrays& S) {
-    evaluateOn(path, c, {theta, nullptr}, count, AmplitudeProjection{S.S1Re, S.S1Im, S.S2Re, S.S2Im});
-}
-
-void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1, double* I2) {
-    if (count > 0) evaluate(c, {theta, nullptr}, count, IntensityProjection{I1, I2});
-}
-
-void computeAmplitudes(const CoefficientView& c, const double* theta, int count, const AmplitudeArrays& S) {
-    if (count > 0) evaluate(c, {theta, nullptr}, count, AmplitudeProjection{S.S1Re, S.S1Im, S.S2Re, S.S2Im});
-}
-
-void computeMueller(const CoefficientView& c, int signConvention, const double* theta, int count,
-                    const MuellerArrays& M) {
-    if (count > 0) {
-        evaluate(c, {theta, nullptr}, count,
-                 MuellerProjection{M.S11, M.S12, M.S33, M.S34, signConvention < 0});
+template <typename V>
+[[gnu::always_inline]] inline void angularOn(const CoefficientView& c, const AngleSource& angles, int count,
+                                             const AngularOutput& o) {
+    if (count <= 0) return;
+    switch (o.kind) {
+        case AngularOutput::intensities:
+            return evaluateAngles<V>(c, angles, count, IntensityProjection{o.out[0], o.out[1]});
+        case AngularOutput::amplitudes:
+            return evaluateAngles<V>(c, angles, count, AmplitudeProjection{o.out[0], o.out[1], o.out[2], o.out[3]});
+        case AngularOutput::mueller:
+            return evaluateAngles<V>(c, angles, count,
+                                     MuellerProjection{o.out[0], o.out[1], o.out[2], o.out[3], o.conjugated});
+        case AngularOutput::scaledSum:
+            return evaluateAngles<V>(c, angles, count, ScaledSumProjection{o.out[0], o.scale});
     }
 }
 
-void computeScaledIntensitySum(const CoefficientView& c, const AngleSource& angles, int count, double scale,
-                               double* out) {
-    if (count > 0) evaluate(c, angles, count, ScaledSumProjection{out, scale});
+void angularPortable(const CoefficientView& c, const AngleSource& angles, int count, const AngularOutput& o) {
+    angularOn<Lanes2>(c, angles, count, o);
 }
+
+COATEDMIE_TARGET_AVX2 void angularAvx2(const CoefficientView& c, const AngleSource& angles, int count,
+                                       const AngularOutput& o) {
+    angularOn<Lanes4>(c, angles, count, o);
+}
+
+COATEDMIE_TARGET_AVX512 void angularAvx512(const CoefficientView& c, const AngleSource& angles, int count,
+                                           const AngularOutput& o) {
+    angularOn<Lanes8>(c, angles, count, o);
+}
+
+}  // namespace
+
+const AngularKernel kAngularKernels[kPathCount] = {angularPortable, angularAvx2, angularAvx512};
 
 }  // namespace coatedmie

@@ -32,7 +32,7 @@
 #include "small_particle.h"
 #include "start_values.h"
 #include "tables.h"
-#include "vector_paths.h"
+#include "kernels.h"
 
 namespace coatedmie {
 
@@ -56,21 +56,6 @@ struct OrderBlock {
     double dXiM2yRe[kOrderBlock], dXiM2yIm[kOrderBlock];
     double dXiM2xRe[kOrderBlock], dXiM2xIm[kOrderBlock];
     double shellRatioRe[kOrderBlock], shellRatioIm[kOrderBlock];
-};
-
-// The values carried from order to order.
-struct Recurrences {
-    ComplexResult psiOverXi;
-    ComplexResult dXiY;
-    ComplexResult dXiM2y;
-    ComplexResult dXiM2x;
-    ComplexResult shellRatio;
-};
-
-struct SeriesArguments {
-    double y;
-    ComplexResult m2y, m2x;
-    ComplexResult m1, m2;
 };
 
 // 1/(n/z - D) - n/z from n/z (the upward step of a logarithmic derivative).
@@ -190,13 +175,8 @@ template <typename V>
     }
 }
 
-struct EfficiencySums {
-    double ext;  // sum (2n + 1) Re(a_n + b_n)
-    double sca;  // sum (2n + 1) (|a_n|^2 + |b_n|^2), squares from pow
-};
-
-// The squares of four orders side by side, the sums in the order of the
-// orders.
+// The squares of a vector of orders side by side, the sums in the order of
+// the orders, so that the result does not depend on the width.
 template <typename V>
 [[gnu::always_inline]] inline EfficiencySums sumOrders(const CoefficientView& c) {
     EfficiencySums sums{0.0, 0.0};
@@ -222,57 +202,31 @@ template <typename V>
     return sums;
 }
 
-EfficiencySums sumOrdersPortable(const CoefficientView& c) { return sumOrders<Lanes2>(c); }
-
-using OrderPasses = void (*)(const SeriesArguments&, int, const LogDerivativeTables&,
-                             const CoefficientArrays&, Recurrences&);
-
-void runOrdersPortable(const SeriesArguments& a, int termCount, const LogDerivativeTables& D,
-                       const CoefficientArrays& c, Recurrences& r) {
+void seriesPortable(const SeriesArguments& a, int termCount, const LogDerivativeTables& D,
+                    const CoefficientArrays& c, Recurrences& r) {
     runOrders<Lanes2>(a, termCount, D, c, r);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define COATEDMIE_X86_PATHS 1
-// Only the instruction sets named here: no FMA, whose fused rounding would
-// change the results.
-__attribute__((target("avx2"))) void runOrdersAvx2(const SeriesArguments& a, int termCount,
-                                                   const LogDerivativeTables& D, const CoefficientArrays& c,
-                                                   Recurrences& r) {
+COATEDMIE_TARGET_AVX2 void seriesAvx2(const SeriesArguments& a, int termCount, const LogDerivativeTables& D,
+                                      const CoefficientArrays& c, Recurrences& r) {
     runOrders<Lanes4>(a, termCount, D, c, r);
 }
 
-__attribute__((target("avx2"))) EfficiencySums sumOrdersAvx2(const CoefficientView& c) {
-    return sumOrders<Lanes4>(c);
-}
-#endif
-
-OrderPasses orderPassesFor(VectorPath path) {
-#ifdef COATEDMIE_X86_PATHS
-    if (path != VectorPath::portable) return runOrdersAvx2;
-#endif
-    (void)path;
-    return runOrdersPortable;
-}
-
-EfficiencySums sumOrdersOn(VectorPath path, const CoefficientView& c) {
-#ifdef COATEDMIE_X86_PATHS
-    if (path != VectorPath::portable) return sumOrdersAvx2(c);
-#endif
-    (void)path;
-    return sumOrdersPortable(c);
-}
+EfficiencySums sumsPortable(const CoefficientView& c) { return sumOrders<Lanes2>(c); }
+COATEDMIE_TARGET_AVX2 EfficiencySums sumsAvx2(const CoefficientView& c) { return sumOrders<Lanes4>(c); }
 
 }  // namespace
 
-Scatterer normalise(double alpha1, double index1Re, double index1Im, double alpha2,
-                    double index2Re, double index2Im) {
-    if (alpha1 < alpha2) {
-        std::swap(alpha1, alpha2);
-        std::swap(index1Re, index2Re);
-        std::swap(index1Im, index2Im);
-    }
-    Scatterer s{alpha1, alpha2, index1Re, index1Im, index2Re, index2Im, +1};
+// The AVX-512 path runs the series and its sums at the width of AVX2: their
+// work chains from order to order, and eight lanes measured slower than four.
+const SeriesOrdersKernel kSeriesOrdersKernels[kPathCount] = {seriesPortable, seriesAvx2, seriesAvx2};
+const SumOrdersKernel kSumOrdersKernels[kPathCount] = {sumsPortable, sumsAvx2, sumsAvx2};
+
+Scatterer normalise(const Layer& first, const Layer& second) {
+    const bool swapped = first.size < second.size;
+    const Layer& shell = swapped ? second : first;
+    const Layer& core = swapped ? first : second;
+    Scatterer s{shell.size, core.size, shell.index.re, shell.index.im, core.index.re, core.index.im, +1};
     if (s.m2Im < 0.0 || s.m1Im < 0.0) {
         s.m2Im = -std::fabs(s.m2Im);
         s.m1Im = -std::fabs(s.m1Im);
@@ -343,12 +297,12 @@ double realPartRounding(const CoefficientView& c, double normSquare) {
 
 }  // namespace
 
-bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                     const CoefficientArrays& coefficients, unsigned& safeguards) {
+bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, const LogDerivativeTables& D,
+                   const CoefficientArrays& coefficients, unsigned& safeguards) {
     if (shellIsMediumAroundSmallCore(s)) {
         const Scatterer core{s.x, s.x, s.m1Re, s.m1Im, s.m1Re, s.m1Im, s.signConvention};
         const int coreTerms = termCountFor(s.x);
-        if (!computeSeriesOn(path, core, coreTerms, D, coefficients, safeguards)) return false;
+        if (!computeSeries(kernels, core, coreTerms, D, coefficients, safeguards)) return false;
         for (int n = coreTerms + 1; n <= termCount; ++n) {
             coefficients.aRe[n] = coefficients.aIm[n] = coefficients.bRe[n] = coefficients.bIm[n] = 0.0;
         }
@@ -363,7 +317,7 @@ bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const L
     const ComplexResult m2x{s.m2Re * x, s.m2Im * x};
     const ComplexResult m1x{s.m1Re * x, s.m1Im * x};
     bool movedOffZero = false;
-    if (!fillLogDerivativeTablesOn(path, termCount, {m2y, m2x, m1x, y}, D, movedOffZero)) return false;
+    if (!kernels.fillTables(termCount, {m2y, m2x, m1x, y}, D, movedOffZero)) return false;
     if (movedOffZero) safeguards |= kZeroAvoided;
     if (y < kSmallParticleLimit) {
         smallParticleCoefficients(s, termCount, D, coefficients, safeguards);
@@ -388,26 +342,20 @@ bool computeSeriesOn(VectorPath path, const Scatterer& s, int termCount, const L
                   {0.0, orderZeroXi},
                   {0.0, orderZeroXi},
                   shellRatioFromFactors(atM2x, atM2y, m2x.im, m2y.im, sign)};
-    orderPassesFor(path)({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
+    kernels.seriesOrders({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
     return true;
 }
 
-bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                   const CoefficientArrays& coefficients, unsigned& safeguards) {
-    static const VectorPath path = selectedVectorPath();
-    return computeSeriesOn(path, s, termCount, D, coefficients, safeguards);
-}
-
-double computeEfficiencies(const Scatterer& s, int termCount, const CoefficientArrays& coefficients,
-                           EfficiencyRecord& efficiencies, unsigned& safeguards) {
-    static const VectorPath path = selectedVectorPath();
+double computeEfficiencies(const Kernels& kernels, const Scatterer& s, int termCount,
+                           const CoefficientArrays& coefficients, EfficiencyRecord& efficiencies,
+                           unsigned& safeguards) {
     const CoefficientView c{termCount, coefficients.aRe, coefficients.aIm, coefficients.bRe, coefficients.bIm};
     // A shell of index exactly 1 + 0i is no shell: refer the efficiencies to
     // the core's cross-section.
     const bool vacuumShell = s.m2Re == 1.0 && s.m2Im == 0.0;
     const double normSquare = vacuumShell ? librarySquare(s.x) : librarySquare(s.y);
     for (;;) {
-        const EfficiencySums sums = sumOrdersOn(path, c);
+        const EfficiencySums sums = kernels.sumOrders(c);
         const double sumExt = sums.ext;
         const double sumSca = sums.sca;
         efficiencies.Kext = (sumExt + sumExt) / normSquare;

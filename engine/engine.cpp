@@ -1,40 +1,17 @@
-// The two ways to compute: the reentrant Engine over storage of its own, and
-// the free functions over one process-wide set of static tables. Both run the
-// same code on views of their arrays.
+// The reentrant engine: its storage, and the steps of a computation on it,
+// each on the kernels of the vector path in use.
 #include <coatedmie/engine.h>
 
 #include <cmath>
 #include <new>
 #include <utility>
 
+#include "kernels.h"
 #include "tables.h"
 
 namespace coatedmie {
 
 namespace {
-
-// The free functions' tables: static, zero at start, no heap.
-struct StaticLogDerivativeArrays {
-    double Dm2yRe[kTableCapacity];
-    double Dm2yIm[kTableCapacity];
-    double Dm2xRe[kTableCapacity];
-    double Dm2xIm[kTableCapacity];
-    double Dm1xRe[kTableCapacity];
-    double Dm1xIm[kTableCapacity];
-    double Dy[kTableCapacity];
-};
-
-StaticLogDerivativeArrays staticLogDerivatives;
-CoefficientTables staticCoefficients;
-double lastNormSquare = 0.0;
-
-CoefficientView staticCoefficientView(int termCount) {
-    // The tables never hold more orders than kMaxTermCount; a larger count
-    // from a careless caller must not read past them.
-    const int lastOrder = termCount < kMaxTermCount ? termCount : kMaxTermCount;
-    const CoefficientTables& c = staticCoefficients;
-    return {lastOrder, c.aRe, c.aIm, c.bRe, c.bIm};
-}
 
 // Each array of an Engine starts on a 64-byte boundary and holds whole
 // groups of 8 entries.
@@ -59,44 +36,6 @@ void releaseStorage(double* storage) {
 }
 
 }  // namespace
-
-LogDerivativeTables logDerivativeTables() {
-    StaticLogDerivativeArrays& t = staticLogDerivatives;
-    return {t.Dm2yRe, t.Dm2yIm, t.Dm2xRe, t.Dm2xIm, t.Dm1xRe, t.Dm1xIm, t.Dy};
-}
-
-CoefficientArrays coefficientArrays() {
-    CoefficientTables& c = staticCoefficients;
-    return {c.aRe, c.aIm, c.bRe, c.bIm};
-}
-
-int computeCoatedSphere(double alpha1, double index1Re, double index1Im, double alpha2,
-                        double index2Re, double index2Im, EfficiencyRecord& efficiencies) {
-    const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
-    const int termCount = termCountFor(s.y);
-    if (termCount == 0) return 0;
-    unsigned safeguards = 0;
-    if (!computeSeries(s, termCount, logDerivativeTables(), coefficientArrays(), safeguards)) return 0;
-    lastNormSquare = computeEfficiencies(s, termCount, coefficientArrays(), efficiencies, safeguards);
-    return termCount;
-}
-
-const CoefficientTables& coefficientTables() { return staticCoefficients; }
-
-double normSquareOfLastComputation() { return lastNormSquare; }
-
-void computeIntensity(int termCount, double theta, IntensityRecord& intensity) {
-    computeIntensities(staticCoefficientView(termCount), &theta, 1, &intensity.I1, &intensity.I2);
-}
-
-void computeIntensities(int termCount, const double* theta, int count, double* I1, double* I2) {
-    computeIntensities(staticCoefficientView(termCount), theta, count, I1, I2);
-}
-
-void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencies,
-                              DerivedQuantityRecord& derived) {
-    computeDerivedQuantities(staticCoefficientView(termCount), lastNormSquare, efficiencies, derived);
-}
 
 Engine::~Engine() {
     releaseStorage(storage_);
@@ -133,11 +72,11 @@ Engine& Engine::operator=(Engine&& other) noexcept {
     return *this;
 }
 
-int Engine::compute(double alpha1, double index1Re, double index1Im, double alpha2,
-                    double index2Re, double index2Im) {
-    const Scatterer s = normalise(alpha1, index1Re, index1Im, alpha2, index2Re, index2Im);
+int Engine::compute(const Layer& first, const Layer& second) {
+    const Scatterer s = normalise(first, second);
     const int termCount = termCountFor(s.y);
     if (termCount == 0) return 0;
+    const Kernels& k = kernels();
     // Grown storage replaces the old only once the computation has run, so
     // that a refusal leaves the previous results readable.
     double* storage = storage_;
@@ -150,7 +89,7 @@ int Engine::compute(double alpha1, double index1Re, double index1Im, double alph
         storage = grown;
     }
     unsigned safeguards = 0;
-    if (!computeSeries(s, termCount, logDerivativeTablesIn(storage, entries),
+    if (!computeSeries(k, s, termCount, logDerivativeTablesIn(storage, entries),
                        coefficientArraysIn(storage, entries), safeguards)) {
         releaseStorage(grown);
         return 0;
@@ -162,8 +101,8 @@ int Engine::compute(double alpha1, double index1Re, double index1Im, double alph
     }
     termCount_ = termCount;
     signConvention_ = s.signConvention;
-    normSquare_ = computeEfficiencies(s, termCount, coefficientArraysIn(storage_, entriesFor(capacity_)),
-                                      efficiencies_, safeguards);
+    normSquare_ = computeEfficiencies(k, s, termCount, coefficientArraysIn(storage_, entries), efficiencies_,
+                                      safeguards);
     safeguards_ = safeguards;
     return termCount;
 }
@@ -183,18 +122,17 @@ DerivedQuantityRecord Engine::derivedQuantities() const {
 
 void Engine::intensities(const double* theta, int count, double* I1, double* I2) const {
     if (termCount_ > 0) {
-        computeIntensities(coefficients(), theta, count, I1, I2);
+        kernels().angular(coefficients(), {theta, nullptr}, count,
+                          {AngularOutput::intensities, {I1, I2, nullptr, nullptr}, false, 0.0});
         return;
     }
-    for (int i = 0; i < count; ++i) {
-        I1[i] = 0.0;
-        I2[i] = 0.0;
-    }
+    for (int i = 0; i < count; ++i) I1[i] = I2[i] = 0.0;
 }
 
 void Engine::amplitudes(const double* theta, int count, const AmplitudeArrays& S) const {
     if (termCount_ > 0) {
-        computeAmplitudes(coefficients(), theta, count, S);
+        kernels().angular(coefficients(), {theta, nullptr}, count,
+                          {AngularOutput::amplitudes, {S.S1Re, S.S1Im, S.S2Re, S.S2Im}, false, 0.0});
         return;
     }
     for (int i = 0; i < count; ++i) S.S1Re[i] = S.S1Im[i] = S.S2Re[i] = S.S2Im[i] = 0.0;
@@ -202,7 +140,8 @@ void Engine::amplitudes(const double* theta, int count, const AmplitudeArrays& S
 
 void Engine::mueller(const double* theta, int count, const MuellerArrays& M) const {
     if (termCount_ > 0) {
-        computeMueller(coefficients(), signConvention_, theta, count, M);
+        kernels().angular(coefficients(), {theta, nullptr}, count,
+                          {AngularOutput::mueller, {M.S11, M.S12, M.S33, M.S34}, signConvention_ < 0, 0.0});
         return;
     }
     for (int i = 0; i < count; ++i) M.S11[i] = M.S12[i] = M.S33[i] = M.S34[i] = 0.0;
@@ -211,7 +150,8 @@ void Engine::mueller(const double* theta, int count, const MuellerArrays& M) con
 void Engine::phaseFunction(const double* theta, int count, double* p) const {
     if (termCount_ > 0) {
         const double scale = 2.0 / (normSquare_ * efficiencies_.Ksca);
-        computeScaledIntensitySum(coefficients(), {theta, nullptr}, count, scale, p);
+        kernels().angular(coefficients(), {theta, nullptr}, count,
+                          {AngularOutput::scaledSum, {p, nullptr, nullptr, nullptr}, false, scale});
         return;
     }
     for (int i = 0; i < count; ++i) p[i] = std::nan("");
@@ -232,7 +172,7 @@ bool Engine::legendreMoments(int count, double* chi) {
         quadratureNodes_ = 0;
     }
     QuadratureStorage q{quadrature_, quadratureNodes_};
-    computeLegendreMoments(coefficients(), 2.0 / (normSquare_ * efficiencies_.Ksca), count, q, chi);
+    computeLegendreMoments(kernels(), coefficients(), 2.0 / (normSquare_ * efficiencies_.Ksca), count, q, chi);
     quadratureNodes_ = q.nodes;
     return true;
 }

@@ -5,9 +5,10 @@
 
 namespace coatedmie {
 
-InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double alpha2,
-                       double index2Re, double index2Im) {
-    const double values[6] = {alpha1, index1Re, index1Im, alpha2, index2Re, index2Im};
+InputCheck checkLayers(const Layer& first, const Layer& second) {
+    const double alpha1 = first.size;
+    const double alpha2 = second.size;
+    const double values[6] = {alpha1, first.index.re, first.index.im, alpha2, second.index.re, second.index.im};
     for (int k = 0; k < 6; ++k) {
         if (!std::isfinite(values[k])) return {InputProblem::notFinite, k, values[k]};
     }
@@ -20,7 +21,7 @@ InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double a
     const int core = 3 - outer;
     if (values[outer] < kMinSizeParameter) return {InputProblem::outerSizeTooSmall, outer, values[outer]};
     if (values[core] < kMinSizeParameter) return {InputProblem::coreSizeTooSmall, core, values[core]};
-    const double moduli[2] = {std::hypot(index1Re, index1Im), std::hypot(index2Re, index2Im)};
+    const double moduli[2] = {std::hypot(first.index.re, first.index.im), std::hypot(second.index.re, second.index.im)};
     for (int layer = 0; layer < 2; ++layer) {
         if (!(moduli[layer] >= kMinIndexModulus)) return {InputProblem::indexTooSmall, 3 * layer + 1, moduli[layer]};
     }

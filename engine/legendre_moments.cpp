@@ -27,7 +27,7 @@
 
 #include "lanes.h"
 #include "tables.h"
-#include "vector_paths.h"
+#include "kernels.h"
 
 namespace coatedmie {
 
@@ -37,20 +37,6 @@ constexpr double kPi = 3.141592653589793;
 
 // Nodes evaluated side by side in one block of the amplitude sums.
 constexpr int kNodeBlock = 64;
-
-// Where the working rows live, all within QuadratureStorage.
-struct QuadratureLayout {
-    int nodes;    // K
-    int paired;   // nodes with mu >= 0: K/2, and the node mu = 0 for odd K
-    double* up;   // (2j - 1)/j for j = 1..K + 1
-    double* back; // (j - 1)/j
-    double* s;    // sin^2(theta/2) of the paired nodes
-    double* weight;
-    double* even;  // weight (p(mu) + p(-mu)), the node mu = 0 at half weight
-    double* odd;   // weight (p(mu) - p(-mu))
-    double* previous;
-    double* current;
-};
 
 QuadratureLayout layoutOf(double* storage, int nodes) {
     QuadratureLayout q;
@@ -126,19 +112,25 @@ template <typename V>
             last = legendreAt<W>(q.nodes, q, s, increment);
             gap = (2.0 * s) * last - increment;
         };
+        // Each node stops on its own step, so that it takes the same steps
+        // whatever nodes share its vector.
+        bool done[kLaneCount<W>] = {};
         for (int iteration = 0; iteration < 10; ++iteration) {
             evaluate();
             const W step = -(last * sinTheta) / (n * gap);
-            theta = theta - step;
-            double largest = 0.0;
-            if constexpr (kLaneCount<W> == 1) {
-                largest = std::fabs(step / theta);
-            } else {
-                for (int lane = 0; lane < kLaneCount<W>; ++lane) {
-                    largest = std::fmax(largest, std::fabs(step[lane] / theta[lane]));
+            bool all = true;
+            for (int lane = 0; lane < kLaneCount<W>; ++lane) {
+                if (done[lane]) continue;
+                if constexpr (kLaneCount<W> == 1) {
+                    theta = theta - step;
+                    done[lane] = std::fabs(step / theta) < 1e-15;
+                } else {
+                    theta[lane] = theta[lane] - step[lane];
+                    done[lane] = std::fabs(step[lane] / theta[lane]) < 1e-15;
                 }
+                all = all && done[lane];
             }
-            if (largest < 1e-15) break;
+            if (all) break;
         }
         evaluate();
         store<W>(q.s + i, s);
@@ -232,6 +224,29 @@ template <typename V>
     }
 }
 
+// sum_k u_k v_k over k < count in kPartialSums partial sums, sum j taking the
+// k = j mod kPartialSums in order, then added pairwise: the same operations
+// whatever the width of V (at most kPartialSums lanes).
+constexpr int kPartialSums = 8;
+
+template <typename V>
+[[gnu::always_inline]] inline double nodeSum(const double* u, const double* v, int count) {
+    constexpr int kWidth = kLaneCount<V>;
+    static_assert(kPartialSums % kWidth == 0, "whole vectors per group of partial sums");
+    V partial[kPartialSums / kWidth];
+    for (V& p : partial) p = splat<V>(0.0);
+    int k = 0;
+    for (; k + kPartialSums <= count; k += kPartialSums) {
+        for (int j = 0; j < kPartialSums / kWidth; ++j) {
+            partial[j] += load<V>(u + k + j * kWidth) * load<V>(v + k + j * kWidth);
+        }
+    }
+    double sums[kPartialSums];
+    for (int j = 0; j < kPartialSums / kWidth; ++j) store<V>(sums + j * kWidth, partial[j]);
+    for (int j = 0; k + j < count; ++j) sums[j] += u[k + j] * v[k + j];
+    return ((sums[0] + sums[1]) + (sums[2] + sums[3])) + ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+}
+
 // chi_l = 1/2 sum_k (l even ? even_k : odd_k) P_l(mu_k) over the paired
 // nodes, P_l (in `current`) and its increment (in `previous`) as in
 // legendreAt.
@@ -243,19 +258,7 @@ template <typename V>
     }
     for (int l = 0; l < moments; ++l) {
         const double* weights = l % 2 == 0 ? q.even : q.odd;
-        V sum = splat<V>(0.0);
-        double tail = 0.0;
-        inLanes<V>(q.paired, [&](auto tag, int k) __attribute__((always_inline)) {
-            using W = typename decltype(tag)::Lanes;
-            if constexpr (kLaneCount<W> == 1) {
-                tail += weights[k] * q.current[k];
-            } else {
-                sum += load<W>(weights + k) * load<W>(q.current + k);
-            }
-        });
-        double total = tail;
-        for (int lane = 0; lane < kLaneCount<V>; ++lane) total += sum[lane];
-        chi[l] = 0.5 * total;
+        chi[l] = 0.5 * nodeSum<V>(weights, q.current, q.paired);
         // P_l -> P_{l+1}.
         const double up = q.up[l + 1];
         const double back = q.back[l + 1];
@@ -283,29 +286,24 @@ template <typename V>
     project<V>(q, count, chi);
 }
 
-using Moments = void (*)(const CoefficientView&, double, int, bool, const QuadratureLayout&, double*);
-
 void momentsPortable(const CoefficientView& c, double scale, int count, bool haveRule, const QuadratureLayout& q,
                      double* chi) {
     moments<Lanes2>(c, scale, count, haveRule, q, chi);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define COATEDMIE_X86_PATHS 1
-__attribute__((target("avx2"))) void momentsAvx2(const CoefficientView& c, double scale, int count, bool haveRule,
-                                                 const QuadratureLayout& q, double* chi) {
+COATEDMIE_TARGET_AVX2 void momentsAvx2(const CoefficientView& c, double scale, int count, bool haveRule,
+                                       const QuadratureLayout& q, double* chi) {
     moments<Lanes4>(c, scale, count, haveRule, q, chi);
 }
-#endif
 
-Moments momentsHere() {
-#ifdef COATEDMIE_X86_PATHS
-    if (selectedVectorPath() != VectorPath::portable) return momentsAvx2;
-#endif
-    return momentsPortable;
+COATEDMIE_TARGET_AVX512 void momentsAvx512(const CoefficientView& c, double scale, int count, bool haveRule,
+                                           const QuadratureLayout& q, double* chi) {
+    moments<Lanes8>(c, scale, count, haveRule, q, chi);
 }
 
 }  // namespace
+
+const LegendreMomentsKernel kLegendreMomentsKernels[kPathCount] = {momentsPortable, momentsAvx2, momentsAvx512};
 
 int quadratureNodesFor(int termCount, int moments) { return termCount + (moments + 1) / 2 + 1; }
 
@@ -315,13 +313,12 @@ std::size_t quadratureDoubles(int nodes) {
     return 2 * rows + 6 * paired;
 }
 
-void computeLegendreMoments(const CoefficientView& c, double phaseScale, int moments, QuadratureStorage& storage,
-                            double* chi) {
-    static const Moments run = momentsHere();
+void computeLegendreMoments(const Kernels& kernels, const CoefficientView& c, double phaseScale, int moments,
+                            QuadratureStorage& storage, double* chi) {
     const int exact = 2 * c.termCount + 1;
     const int computed = moments < exact ? moments : exact;
     const int nodes = quadratureNodesFor(c.termCount, computed);
-    run(c, phaseScale, computed, storage.nodes == nodes, layoutOf(storage.storage, nodes), chi);
+    kernels.legendreMoments(c, phaseScale, computed, storage.nodes == nodes, layoutOf(storage.storage, nodes), chi);
     storage.nodes = nodes;
     for (int l = computed; l < moments; ++l) chi[l] = 0.0;
 }

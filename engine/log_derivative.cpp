@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "lanes.h"
-#include "vector_paths.h"
+#include "kernels.h"
 
 namespace coatedmie {
 
@@ -69,7 +69,7 @@ struct OrderQuotients {
 // which chain nothing, go first for a block of orders, side by side.
 template <typename V>
 [[gnu::always_inline]] inline void fillTables(const LogDerivativeTables& t, int termCount,
-                                              const TableArguments& z, const TableStarts& start, bool& moved) {
+                                              const TableQuadruple& z, const TableQuadruple& start, bool& moved) {
     const int top = termCount + 1;
     t.Dm2yRe[top] = start.m2y.re;
     t.Dm2yIm[top] = start.m2y.im;
@@ -125,25 +125,6 @@ int termCountFor(double outerSizeParameter) {
 
 namespace {
 
-// One continued fraction between passes: the product so far, the numerator
-// and denominator sequences, and the running term a_k.
-struct LentzFraction {
-    double zRe, zIm;
-    double productRe, productIm;
-    double numRe, numIm;
-    double denRe, denIm;
-    double termRe, termIm;
-};
-
-LentzFraction startFraction(double zRe, double zIm, int n) {
-    const double p1 = 2.0 * n + 1.0;
-    const double p2 = -2.0 * n - 3.0;
-    const ComplexResult a1 = complexQuotient(p1, 0.0, zRe, zIm);
-    const ComplexResult a2 = complexQuotient(p2, 0.0, zRe, zIm);
-    return {zRe,           zIm,           zRe / p2 + a1.re, zIm / p2 + a1.im, zRe / p1 + a2.re,
-            zIm / p1 + a2.im, a2.re, a2.im, a2.re,          a2.im};
-}
-
 // The factor that turns a_(k-1) into a_k: the terms alternate in sign and
 // grow like 2m - 1, so each is the previous one scaled rather than a fresh
 // division by z. The same for every argument.
@@ -152,59 +133,13 @@ double termFactor(int n, int k) {
     return -(2.0 * m - 1.0) / (2.0 * m - 3.0);
 }
 
-// One pass with the term of index k. Returns true, with D_n(z) in result,
-// when the fraction has converged.
-bool lentzPass(LentzFraction& f, int n, double factor, ComplexResult& result) {
-    f.termRe = factor * f.termRe;
-    f.termIm = factor * f.termIm;
-
-    const ComplexResult numInverse = complexQuotient(1.0, 0.0, f.numRe, f.numIm);
-    const double nextNumRe = f.termRe + numInverse.re;
-    const double nextNumIm = f.termIm + numInverse.im;
-    const ComplexResult denInverse = complexQuotient(1.0, 0.0, f.denRe, f.denIm);
-    const double nextDenRe = f.termRe + denInverse.re;
-    const double nextDenIm = f.termIm + denInverse.im;
-
-    const ComplexResult ratio = complexQuotient(nextNumRe, nextNumIm, nextDenRe, nextDenIm);
-    const ComplexResult next = complexProduct(f.productRe, f.productIm, ratio.re, ratio.im);
-
-    // Far below the spacing of doubles around 1: the loop ends when the
-    // computed modulus is exactly 1, at the latest when the numerator and
-    // denominator sequences agree in every bit.
-    const double t = std::fabs(1.0 - std::sqrt(ratio.re * ratio.re + ratio.im * ratio.im));
-    if (t < kLentzTolerance || std::isnan(t)) {
-        const ComplexResult minusNOverZ =
-            complexQuotient(static_cast<double>(-n), 0.0, f.zRe, f.zIm);
-        result.re = next.re + minusNOverZ.re;
-        result.im = next.im + minusNOverZ.im;
-        return true;
-    }
-    f.numRe = nextNumRe;
-    f.numIm = nextNumIm;
-    f.denRe = nextDenRe;
-    f.denIm = nextDenIm;
-    f.productRe = next.re;
-    f.productIm = next.im;
-    return false;
-}
-
-}  // namespace
-
-int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result, int passLimit) {
-    LentzFraction f = startFraction(zRe, zIm, n);
-    for (int k = 3; k - 2 <= passLimit; ++k) {
-        if (lentzPass(f, n, termFactor(n, k), result)) return k;
-    }
-    return 0;
-}
-
-namespace {
-
-// The continued fractions of the four tables in the four lanes of a vector
-// (m2y, m2x, m1x, y), pass by pass with the operations of lentzPass. A lane
-// that has ended keeps running, and its later values are never read. The
-// lanes take the stop test without a square root (lentzStops).
-[[gnu::always_inline]] inline bool startTables(int n, const TableArguments& z, TableStarts& start) {
+// D_n(z) by Lentz's method (Appl. Opt. 15, 668, 1976) on the continued fraction
+//   D_n(z) = -n/z + a_1 + 1/(a_2 + 1/(a_3 + ...)),  a_k = (-1)^(k+1) (2n+2k-1)/z,
+// for the four tables at once, one in each lane of a vector (m2y, m2x, m1x,
+// y), on every path. A lane that has ended keeps running, and its later
+// values are never read. The stop test, |1 - |ratio|| < kLentzTolerance, is
+// taken without a square root (lentzStops).
+[[gnu::always_inline]] inline bool startTables(int n, const TableQuadruple& z, TableQuadruple& start) {
     using L = Lanes4;
     const ComplexLanes<L> arg{L{z.m2y.re, z.m2x.re, z.m1x.re, z.y}, L{z.m2y.im, z.m2x.im, z.m1x.im, 0.0}};
     const double p1 = 2.0 * n + 1.0;
@@ -247,52 +182,29 @@ namespace {
 }
 
 template <typename V>
-[[gnu::always_inline]] inline bool fillOn(int termCount, const TableArguments& z, const LogDerivativeTables& tables,
+[[gnu::always_inline]] inline bool fillOn(int termCount, const TableQuadruple& z, const LogDerivativeTables& tables,
                                           bool& moved) {
     // All four fractions end before any table is touched, so that one stopped
     // by the pass limit leaves every table as it was.
-    TableStarts start;
+    TableQuadruple start;
     if (!startTables(termCount, z, start)) return false;
     fillTables<V>(tables, termCount, z, start, moved);
     return true;
 }
 
-using Fill = bool (*)(int, const TableArguments&, const LogDerivativeTables&, bool&);
-
-bool fillPortable(int termCount, const TableArguments& z, const LogDerivativeTables& tables, bool& moved) {
+bool fillPortable(int termCount, const TableQuadruple& z, const LogDerivativeTables& tables, bool& moved) {
     return fillOn<Lanes2>(termCount, z, tables, moved);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define COATEDMIE_X86_PATHS 1
-// Only the instruction sets named here: no FMA, whose fused rounding would
-// change the results.
-__attribute__((target("avx2"))) bool fillAvx2(int termCount, const TableArguments& z,
-                                              const LogDerivativeTables& tables, bool& moved) {
+COATEDMIE_TARGET_AVX2 bool fillAvx2(int termCount, const TableQuadruple& z, const LogDerivativeTables& tables,
+                                    bool& moved) {
     return fillOn<Lanes4>(termCount, z, tables, moved);
-}
-#endif
-
-Fill fillFor(VectorPath path) {
-#ifdef COATEDMIE_X86_PATHS
-    if (path != VectorPath::portable) return fillAvx2;
-#endif
-    (void)path;
-    return fillPortable;
 }
 
 }  // namespace
 
-bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
-                               const LogDerivativeTables& tables, bool& movedOffZero) {
-    return fillFor(path)(termCount, arguments, tables, movedOffZero);
-}
-
-bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe, double m2xIm,
-                             double m1xRe, double m1xIm, double y, const LogDerivativeTables& tables) {
-    static const Fill fill = fillFor(selectedVectorPath());
-    bool moved = false;
-    return fill(termCount, {{m2yRe, m2yIm}, {m2xRe, m2xIm}, {m1xRe, m1xIm}, y}, tables, moved);
-}
+// The AVX-512 path fills the tables at the width of AVX2, as it runs the
+// series (coated_sphere.cpp).
+const FillTablesKernel kFillTablesKernels[kPathCount] = {fillPortable, fillAvx2, fillAvx2};
 
 }  // namespace coatedmie

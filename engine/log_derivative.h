@@ -2,15 +2,10 @@
 // functions psi_n(z) = z j_n(z), tabulated for orders 0..N at the four
 // arguments of the coated sphere. Each table starts at order N from a
 // continued fraction and is completed by the downward recurrence
-// D_{k-1} = k/z - 1/(k/z + D_k), which is stable for every argument.
+// D_{k-1} = k/z - 1/(k/z + D_k), which is stable for every argument; the
+// fill is the kernel fillTables (kernels.h).
 #ifndef COATEDMIE_LOG_DERIVATIVE_H
 #define COATEDMIE_LOG_DERIVATIVE_H
-
-#include <coatedmie/engine.h>
-
-#include "complex_kernel.h"
-#include "tables.h"
-#include "vector_paths.h"
 
 namespace coatedmie {
 
@@ -35,36 +30,6 @@ inline auto lentzStops(V r) {
 // for hours, and one of 1e150 forever. This cap is 25 times what |z| = 1e7
 // needs; hitting it costs several seconds per table (6 to 10 s measured).
 inline constexpr int kLentzPassLimit = 250000000;
-
-// D_n(z) by Lentz's method on the continued fraction
-//   D_n(z) = -n/z + a_1 + 1/(a_2 + 1/(a_3 + ...)),  a_k = (-1)^(k+1) (2n+2k-1)/z.
-// Returns the index k of the last term taken (k >= 3, after k - 2 passes), or
-// 0, writing nothing, when passLimit passes did not reach the end.
-int lentzLogDerivative(double zRe, double zIm, int n, ComplexResult& result,
-                       int passLimit = kLentzPassLimit);
-
-// The arguments of the four tables, and D_N at each of them.
-struct TableArguments {
-    ComplexResult m2y, m2x, m1x;
-    double y;
-};
-
-struct TableStarts {
-    ComplexResult m2y, m2x, m1x;
-    double y;
-};
-
-// Fills entries 1..N + 1 of the four tables from the arguments m2*y, m2*x,
-// m1*x and y. Returns false and writes nothing when a continued fraction hits
-// kLentzPassLimit. Needs 0 <= termCount and tables of termCount + 2 entries.
-bool fillLogDerivativeTables(int termCount, double m2yRe, double m2yIm, double m2xRe,
-                             double m2xIm, double m1xRe, double m1xIm, double y,
-                             const LogDerivativeTables& tables);
-
-// The same on the given vector path, which must be supported. Sets
-// movedOffZero where an entry was moved off an exact zero of k/z + D_k.
-bool fillLogDerivativeTablesOn(VectorPath path, int termCount, const TableArguments& arguments,
-                               const LogDerivativeTables& tables, bool& movedOffZero);
 
 }  // namespace coatedmie
 

@@ -1,6 +1,6 @@
-// The records a computation works on: the normalised scatterer, and views of
-// the arrays it writes. The same code fills the process-wide static tables of
-// the free functions and the heap storage of an Engine, so both hold views.
+// The records a computation works on: the normalised scatterer, views of the
+// arrays of an Engine's storage, and the steps of a computation, each given
+// the kernels of the vector path it runs on.
 #ifndef COATEDMIE_TABLES_H
 #define COATEDMIE_TABLES_H
 
@@ -9,6 +9,8 @@
 #include <coatedmie/engine.h>
 
 namespace coatedmie {
+
+struct Kernels;
 
 // The scatterer with the outer layer first and both imaginary parts in one
 // sign convention: y the outer size parameter with the shell index m2, x <= y
@@ -23,8 +25,7 @@ struct Scatterer {
 
 // Orders the layers (the larger size parameter outside; on a tie the first)
 // and brings both imaginary parts to one sign.
-Scatterer normalise(double alpha1, double index1Re, double index1Im, double alpha2,
-                    double index2Re, double index2Im);
+Scatterer normalise(const Layer& first, const Layer& second);
 
 // No layer absorbs: both indices real, or an absorbing shell of zero
 // thickness around a real core.
@@ -79,24 +80,22 @@ inline CoefficientArrays coefficientArraysIn(double* storage, int entries) {
             arrayIn(storage, entries, 10)};
 }
 
-// The tables of the free functions (static, zero at start).
-LogDerivativeTables logDerivativeTables();
-CoefficientArrays coefficientArrays();
-
 // Fills the tables and the coefficients of orders 1..termCount of the
 // scatterer, adding to `safeguards` those it took (Safeguard). Returns false,
 // writing no coefficient, when a continued fraction that starts the tables
 // does not end within its pass limit.
-bool computeSeries(const Scatterer& s, int termCount, const LogDerivativeTables& tables,
+bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, const LogDerivativeTables& tables,
                    const CoefficientArrays& coefficients, unsigned& safeguards);
 
 // Kext, Ksca and Kabs from the coefficients of orders 1..termCount; returns
 // the square of the size parameter they are referred to. For a lossless
 // particle whose absorption would not vanish it first puts the coefficients
-// onto the circle |a - 1/2| = 1/2 and adds
-// kLosslessRealParts to `safeguards`.
-double computeEfficiencies(const Scatterer& s, int termCount, const CoefficientArrays& coefficients,
-                           EfficiencyRecord& efficiencies, unsigned& safeguards);
+// onto the circle |a - 1/2| = 1/2 and adds kLosslessRealParts to
+// `safeguards`; a negative Kabs within the rounding of Re a_n and Re b_n
+// becomes +0 with kAbsorptionUnresolved.
+double computeEfficiencies(const Kernels& kernels, const Scatterer& s, int termCount,
+                           const CoefficientArrays& coefficients, EfficiencyRecord& efficiencies,
+                           unsigned& safeguards);
 
 // The derived quantities from coefficients and the efficiencies they gave.
 void computeDerivedQuantities(const CoefficientView& c, double normSquare,
@@ -108,18 +107,6 @@ struct AngleSource {
     const double* theta;
     const double* mu;
 };
-
-// From the coefficients of orders 1..max(N, 1), at count angles (theta in
-// radians): I1 and I2; the amplitudes S1 and S2; the Mueller elements, in the
-// convention of the positive sign whatever the computation's sign; and
-// (I1 + I2) * scale.
-void computeIntensities(const CoefficientView& c, const double* theta, int count, double* I1,
-                        double* I2);
-void computeAmplitudes(const CoefficientView& c, const double* theta, int count, const AmplitudeArrays& S);
-void computeMueller(const CoefficientView& c, int signConvention, const double* theta, int count,
-                    const MuellerArrays& M);
-void computeScaledIntensitySum(const CoefficientView& c, const AngleSource& angles, int count, double scale,
-                               double* out);
 
 // The Gauss-Legendre rule and the working rows of the Legendre moments, in
 // storage of quadratureDoubles(nodes) doubles; `nodes` says which rule the
@@ -133,8 +120,8 @@ int quadratureNodesFor(int termCount, int moments);
 std::size_t quadratureDoubles(int nodes);
 
 // chi_0 .. chi_{moments-1} of the phase function (I1 + I2) * phaseScale.
-void computeLegendreMoments(const CoefficientView& c, double phaseScale, int moments, QuadratureStorage& q,
-                            double* chi);
+void computeLegendreMoments(const Kernels& kernels, const CoefficientView& c, double phaseScale, int moments,
+                            QuadratureStorage& q, double* chi);
 
 }  // namespace coatedmie
 

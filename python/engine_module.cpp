@@ -34,16 +34,17 @@ struct Layers {
     double alpha1, index1Re, index1Im, alpha2, index2Re, index2Im;
 };
 
-InputCheck check(const Layers& l) {
-    return checkLayers(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
-}
+Layer first(const Layers& l) { return {l.alpha1, {l.index1Re, l.index1Im}}; }
+Layer second(const Layers& l) { return {l.alpha2, {l.index2Re, l.index2Im}}; }
+
+InputCheck check(const Layers& l) { return checkLayers(first(l), second(l)); }
 
 bool valid(const Layers& l) { return check(l).problem == InputProblem::none; }
 
 // Returns N, or 0 when the engine could not allocate its tables (the layers
 // have passed the input rules, which leave no other refusal).
 int compute(Engine& engine, const Layers& l) {
-    return engine.compute(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+    return engine.compute(first(l), second(l));
 }
 
 // ---------------------------------------------------------------------------
@@ -655,6 +656,35 @@ so that its mean over all directions is 1 (its integral over the sphere is
 4 pi). Shapes, threads and invalid as in intensities().)");
     m.def("_refused", &refused, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "Where the input rules refuse the particles (broadcast as in efficiencies), without computing them.");
+    m.def(
+        "vector_path", [] { return std::string(vectorPathName(vectorPath())); },
+        R"(vector_path()
+
+The name of the vector path the engine's kernels run on: "portable" (SSE2 on
+x86-64), "avx2" or "avx512". By default the widest this processor runs, or a
+narrower one that the environment variable COATEDMIE_VECTOR_PATH names. Every
+path gives the same bits.)");
+    m.def(
+        "set_vector_path",
+        [](const std::string& name) {
+            VectorPath path;
+            if (!vectorPathFromName(name.c_str(), path)) {
+                throw py::value_error("unknown vector path " + shown(py::str(name)) +
+                                      "; the paths are 'portable', 'avx2' and 'avx512'");
+            }
+            if (!setVectorPath(path)) {
+                throw py::value_error("this processor does not run the vector path " + shown(py::str(name)) +
+                                      "; the widest it runs is " + shown(py::str(vectorPathName(vectorPath()))));
+            }
+        },
+        py::arg("name"),
+        R"(set_vector_path(name)
+
+Runs the engine's kernels on the vector path `name` ("portable", "avx2" or
+"avx512") from now on, in every thread. Raises ValueError for a name it does
+not know or a path this processor does not run. The results are the same bits
+on every path: this is for tests, benchmarks and reproducing a machine's
+timings.)");
     m.def("_safeguards", &safeguards, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "
           "the tables, 2 an exact zero avoided, 4 lossless coefficients put on their circle, 8 a vacuum shell's "

@@ -19,15 +19,14 @@ using namespace test_support;
 
 struct Outcome {
     int termCount;
-    EfficiencyRecord e;
+    EfficiencyRecord e{};
     DerivedQuantityRecord d;
 };
 
 Outcome run(const Layers& l) {
     Outcome r{0, {-1.0, -1.0, -1.0}, {-1.0, -1.0, -1.0, -1.0}};
-    r.termCount = computeCoatedSphere(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re,
-                                      l.index2Im, r.e);
-    computeDerivedQuantities(r.termCount, r.e, r.d);
+    r.termCount = compute(l, r.e);
+    r.d = sharedEngine().derivedQuantities();
     return r;
 }
 
@@ -42,8 +41,8 @@ TEST(DerivedQuantities, IndependentReferenceValues) {
         std::istringstream values(line);
         Layers l;
         double Kext, Ksca, Kback, Kpr, g;
-        values >> l.alpha1 >> l.index1Re >> l.index1Im >> l.alpha2 >> l.index2Re >> l.index2Im >> Kext >> Ksca >>
-            Kback >> Kpr >> g;
+        values >> l.first.size >> l.first.index.re >> l.first.index.im >> l.second.size >> l.second.index.re >>
+            l.second.index.im >> Kext >> Ksca >> Kback >> Kpr >> g;
         SCOPED_TRACE(line);
         const Outcome r = run(l);
         EXPECT_NEAR(r.e.Kext, Kext, 1e-12 * Kext);

@@ -6,12 +6,23 @@
 #include <coatedmie/engine.h>
 #include <gtest/gtest.h>
 
-#include "log_derivative.h"
+#include "engine_test_support.h"
+#include "kernels.h"
 
 namespace coatedmie {
 namespace {
 
 using Complex = std::complex<double>;
+using test_support::Workspace;
+
+// Fills the four tables of the arguments m2y, m2x, m1x and y up to order n.
+LogDerivativeTables fill(Workspace& w, int n, Complex m2y, Complex m2x, Complex m1x, double y) {
+    bool moved = false;
+    const LogDerivativeTables t = w.tables();
+    EXPECT_TRUE(kernels().fillTables(n, {{m2y.real(), m2y.imag()}, {m2x.real(), m2x.imag()},
+                                         {m1x.real(), m1x.imag()}, y}, t, moved));
+    return t;
+}
 
 // D_n(z) by the downward recurrence from far above n, where its start value
 // no longer matters: shares nothing with the continued fraction.
@@ -36,26 +47,22 @@ TEST(TermCount, FromTheOuterSizeUpToTheTableCapacity) {
     for (const auto& c : cases) EXPECT_EQ(termCountFor(c.y), c.termCount) << "y = " << c.y;
 }
 
-TEST(LentzLogDerivative, PublishedValuesAndPassCount) {
-    ComplexResult d{-1.0, -2.0};
-    EXPECT_EQ(lentzLogDerivative(1.5, 0.01, 12, d, 5), 0);  // five passes are not enough
-    EXPECT_TRUE(d.re == -1.0 && d.im == -2.0);
-    EXPECT_EQ(lentzLogDerivative(1.5, 0.01, 12, d), 8);  // ends in the sixth pass
-    EXPECT_NEAR(d.re, 8.6105654585, 1e-10);
-    EXPECT_NEAR(d.im, -0.0581488020, 1e-10);
-    EXPECT_EQ(lentzLogDerivative(3.3, 0.0, 17, d), 9);
-    EXPECT_NEAR(d.re, 5.3646733404, 1e-10);
-    EXPECT_EQ(d.im, 0.0);
-    EXPECT_EQ(lentzLogDerivative(0.0, 0.0, 10, d), 3);  // NaN ends the first pass
-    EXPECT_TRUE(std::isnan(d.re));
+// Entry N + 1 is D_N from Lentz's continued fraction.
+TEST(LogDerivativeTables, ContinuedFractionPublishedValues) {
+    Workspace w(20);
+    const LogDerivativeTables t12 = fill(w, 12, {1.5, 0.01}, {1.5, 0.01}, {1.5, 0.01}, 1.5);
+    EXPECT_NEAR(t12.Dm2yRe[13], 8.6105654585, 1e-10);
+    EXPECT_NEAR(t12.Dm2yIm[13], -0.0581488020, 1e-10);
+    const LogDerivativeTables t17 = fill(w, 17, 3.3, 3.3, 3.3, 3.3);
+    EXPECT_NEAR(t17.Dy[18], 5.3646733404, 1e-10);
+    EXPECT_EQ(t17.Dm2yIm[18], 0.0);
 }
 
 TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
     const int n = 12;
     const Complex m2y(1.5, 0.01), m2x(0.9, 0.3), m1x(2.2, 0.0);
-    ASSERT_TRUE(fillLogDerivativeTables(n, m2y.real(), m2y.imag(), m2x.real(), m2x.imag(),
-                                        m1x.real(), m1x.imag(), 1.5, logDerivativeTables()));
-    const LogDerivativeTables& t = logDerivativeTables();
+    Workspace w(n);
+    const LogDerivativeTables t = fill(w, n, m2y, m2x, m1x, 1.5);
     const struct {
         Complex z;
         const double* re;
@@ -64,10 +71,7 @@ TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
                   {1.5, t.Dy, nullptr}};
     for (const auto& table : tables) {
         auto entry = [&](int k) { return Complex(table.re[k], table.im ? table.im[k] : 0.0); };
-        ComplexResult start;
-        lentzLogDerivative(table.z.real(), table.z.imag(), n, start);
-        EXPECT_EQ(entry(n + 1), Complex(start.re, table.im ? start.im : 0.0)) << table.z;
-        for (int k = 1; k <= n; ++k) {
+        for (int k = 1; k <= n + 1; ++k) {
             const Complex expected = downwardReference(table.z, k - 1);
             EXPECT_LE(std::abs(entry(k) - expected), 1e-14 * std::abs(expected)) << table.z << k;
         }
@@ -80,17 +84,17 @@ TEST(LogDerivativeTables, EachTableRunsFromOrderNDownToCotangent) {
 }
 
 TEST(LogDerivativeTables, ZeroArgumentGivesNaNAndHigherEntriesStay) {
-    ASSERT_TRUE(fillLogDerivativeTables(20, 9.0, 0.5, 4.0, 0.2, 5.0, 1.0, 6.0, logDerivativeTables()));
-    const LogDerivativeTables& t = logDerivativeTables();
+    Workspace w(20);
+    const LogDerivativeTables t = fill(w, 20, {9.0, 0.5}, {4.0, 0.2}, {5.0, 1.0}, 6.0);
     const std::vector<double> above(t.Dm2yRe + 8, t.Dm2yRe + 22), dyAbove(t.Dy + 8, t.Dy + 22);
-    ASSERT_TRUE(fillLogDerivativeTables(6, 1.5, 0.1, 0.0, 0.0, 0.0, 0.0, 1.0, logDerivativeTables()));  // no core
+    fill(w, 6, {1.5, 0.1}, 0.0, 0.0, 1.0);  // no core
     for (int k = 1; k <= 7; ++k) {
         EXPECT_TRUE(std::isnan(t.Dm2xRe[k]) && std::isnan(t.Dm1xIm[k])) << k;
         EXPECT_FALSE(std::isnan(t.Dm2yRe[k]) || std::isnan(t.Dy[k])) << k;
     }
     EXPECT_EQ(std::vector<double>(t.Dm2yRe + 8, t.Dm2yRe + 22), above);
     EXPECT_EQ(std::vector<double>(t.Dy + 8, t.Dy + 22), dyAbove);
-    ASSERT_TRUE(fillLogDerivativeTables(2, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, logDerivativeTables()));  // y = 0
+    fill(w, 2, 0.0, 0.0, 0.0, 0.0);  // y = 0
     for (int k = 1; k <= 3; ++k) EXPECT_TRUE(std::isnan(t.Dm2yIm[k]) && std::isnan(t.Dy[k])) << k;
 }
 
@@ -99,9 +103,9 @@ TEST(LogDerivativeTables, ZeroArgumentGivesNaNAndHigherEntriesStay) {
 // limit (several seconds each): refused, with nothing written.
 TEST(LogDerivativeTables, AbsurdIndexIsRefusedInsteadOfHanging) {
     for (double coreIndex : {1e4 * 99621 / 20, 1e150 / 20}) {
-        EfficiencyRecord e{-1.0, -2.0, -3.0};
-        EXPECT_EQ(computeCoatedSphere(40, 1.5, 0.01, 20, coreIndex, 0, e), 0) << coreIndex;
-        EXPECT_TRUE(e.Kext == -1.0 && e.Ksca == -2.0 && e.Kabs == -3.0);
+        Engine engine;
+        EXPECT_EQ(engine.compute({40, {1.5, 0.01}}, {20, {coreIndex, 0}}), 0) << coreIndex;
+        EXPECT_EQ(engine.termCount(), 0);
     }
 }
 #endif

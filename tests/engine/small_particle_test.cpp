@@ -115,7 +115,7 @@ void expectAgreement(double y, const LayerPair& l, double fraction, int s) {
     SCOPED_TRACE(testing::Message() << "y = " << y << ", " << l.name << ", core " << fraction << ", s = " << s);
     const double x = fraction * y;
     EfficiencyRecord e{};
-    const int n = computeCoatedSphere(y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm, e);
+    const int n = test_support::compute({y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm}, e);
     const bool vacuumShell = l.shellRe == 1.0 && l.shellIm == 0.0;
     const qr::Solution ref = y < 1e-8      ? qr::rayleighLimit(y, l.shellRe, s * l.shellIm, x, l.coreRe, s * l.coreIm)
                              : vacuumShell ? qr::coatedSphere(x, l.coreRe, s * l.coreIm, x, l.coreRe, s * l.coreIm, n)
@@ -123,13 +123,12 @@ void expectAgreement(double y, const LayerPair& l, double fraction, int s) {
     const double pi = 4.0 * std::atan(1.0);
     for (int degrees = 0; degrees <= 180; degrees += 15) {
         const double theta = degrees * (pi / 180);  // as the program forms a grid angle
-        IntensityRecord got{};
-        computeIntensity(n, theta, got);
+        const test_support::Intensity got = test_support::intensityAt(theta);
         const qr::Intensities want = qr::intensities(ref, theta);
         EXPECT_GE(std::fmin(digits(got.I1, want.I1), digits(got.I2, want.I2)), 10.0 - l.slack)
             << "at " << degrees << " degrees";
     }
-    const CoefficientTables& t = coefficientTables();
+    const CoefficientView t = test_support::coefficients();
     EXPECT_GE(digits(t.aRe[1], t.aIm[1], ref.a[0]), 13.0 - l.slack);
     // Lossless (a shell of zero thickness absorbs nothing), Re a_n = |a_n|^2
     // lies far below the quadruple sums' resolution of Re a_n; Kext equals

@@ -19,10 +19,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         return 1;
     }
-    EfficiencyRecord e{0.0, 0.0, 0.0};
-    const int n = computeCoatedSphere(p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im, e);
-    DerivedQuantityRecord d{0.0, 0.0, 0.0, 0.0};
-    computeDerivedQuantities(n, e, d);
+    Engine engine;
+    const int n = engine.compute({p.Alpha1, {p.index1Re, p.index1Im}}, {p.Alpha2, {p.index2Re, p.index2Im}});
+    const EfficiencyRecord e = engine.efficiencies();
+    const DerivedQuantityRecord d = engine.derivedQuantities();
     std::printf("%a %a %a %a %a %a %a %a %a %a %a %a %a %a %a %a %a\n", p.Alpha1, p.index1Re, p.index1Im, p.Alpha2,
                 p.index2Re, p.index2Im, double(p.angleCount), p.startAngle, p.endAngle, double(n), e.Kext, e.Ksca,
                 e.Kabs, d.Kback, d.Kpr, d.g, d.albedo);
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     for (std::int64_t i = 1; i <= p.angleCount; ++i) {
         double degrees, radians;
         fillAngles(grid, i, 1, &degrees, &radians);
-        IntensityRecord r{0.0, 0.0, 0.0};
-        computeIntensity(n, radians, r);
-        std::printf("%a %a %a\n", degrees, r.I1, r.I2);
+        double I1, I2;
+        engine.intensities(&radians, 1, &I1, &I2);
+        std::printf("%a %a %a\n", degrees, I1, I2);
     }
 }

@@ -2,63 +2,56 @@
 // core inside a concentric homogeneous shell, both in a non-absorbing medium.
 //
 // Conventions
-// - Size parameters are 2*pi*r*n_medium/lambda for the core radius and the
-//   outer radius; they must be positive and finite.
-// - Refractive indices are relative to the medium. The imaginary parts may be
-//   written with either sign convention (n + ik or n - ik): one negative
-//   imaginary part puts both indices into the negative convention. Both
-//   conventions give the same efficiencies and intensities; the coefficients
-//   of the negative convention are the complex conjugates.
+// - A layer is a size parameter, 2 pi r n_medium / lambda of its outer
+//   radius, with its complex refractive index relative to the medium.
+// - The imaginary parts may be written with either sign convention (n + ik
+//   or n - ik): one negative imaginary part puts both indices into the
+//   negative convention. Both conventions give the same efficiencies and
+//   intensities; the coefficients of the negative convention are the complex
+//   conjugates.
 // - The layer with the larger size parameter is the outer surface (the shell);
 //   on a tie the first layer given is a shell of zero thickness.
 // - Efficiencies are cross-sections divided by pi*r_outer^2, or by the core's
 //   pi*r_core^2 when the shell index is exactly 1 + 0i (a core in vacuum).
 // - I1 = |S1|^2 and I2 = |S2|^2 are unnormalised: no factor 1/k^2 or 1/(pi x^2).
 //
-// Two ways to compute:
-// - an Engine object owns its tables, so each thread computes with its own
-//   object, concurrently with the others and with exactly the bits of one
-//   thread;
-// - the free functions below work on one process-wide set of static tables:
-//   one computation at a time, and computeIntensity reads what the last
-//   successful computeCoatedSphere left there. They give the same bits as an
-//   Engine.
+// An Engine object computes one particle at a time and keeps its tables, so
+// each thread computes with an Engine of its own, concurrently with the
+// others and with exactly the bits of one thread.
 //
-// Example: computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, rec) returns 20 and
-// sets rec.Kext = 3.135894..., rec.Ksca = 2.011933..., rec.Kabs = 1.123961...;
-// computeIntensity(20, 0.0, out) then sets out.I1 = out.I2 = 394.7263...
+// Example:
+//   coatedmie::Engine engine;
+//   engine.compute({5, {1.5, 0.01}}, {3, {2.0, 0.5}});   // returns 20 (terms)
+//   engine.efficiencies();  // Kext = 3.135894..., Ksca = 2.011933..., Kabs = 1.123961...
+//   const double theta = 0.0;
+//   double I1, I2;
+//   engine.intensities(&theta, 1, &I1, &I2);               // I1 = I2 = 394.7263...
 #ifndef COATEDMIE_ENGINE_H
 #define COATEDMIE_ENGINE_H
 
 #include <cstddef>
+#include <string>
 
 namespace coatedmie {
 
-// Entries per coefficient or log-derivative table.
-inline constexpr int kTableCapacity = 100000;
-// Largest term count a computation accepts: the log-derivative tables use
-// entries up to N + 1. An outer size parameter of 99621 needs 99998 terms.
-inline constexpr int kMaxTermCount = kTableCapacity - 2;
+struct RefractiveIndex {
+    double re;
+    double im;
+};
+
+struct Layer {
+    double size;  // size parameter of the layer's outer surface
+    RefractiveIndex index;
+};
+
+// Largest term count a computation accepts: an outer size parameter of 99621
+// needs 99998 terms (kMaxOuterSizeParameter).
+inline constexpr int kMaxTermCount = 99998;
 
 struct EfficiencyRecord {
     double Kext;  // extinction efficiency
     double Ksca;  // scattering efficiency
     double Kabs;  // absorption efficiency, exactly +0 below 1e-10 of Kext
-};
-
-struct IntensityRecord {
-    double reserved;  // never read or written by the engine
-    double I1;        // |S1|^2, perpendicular polarisation
-    double I2;        // |S2|^2, parallel polarisation
-};
-
-// Series coefficients a_n and b_n of the last successful computation; entry n
-// holds order n, entry 0 is unused.
-struct CoefficientTables {
-    double aRe[kTableCapacity];
-    double aIm[kTableCapacity];
-    double bRe[kTableCapacity];
-    double bIm[kTableCapacity];
 };
 
 // Number of series terms for an outer size parameter y:
@@ -67,60 +60,8 @@ struct CoefficientTables {
 // for every y above 99621.09443326859 (infinity included).
 int termCountFor(double outerSizeParameter);
 
-// Computes the coefficient tables and the efficiencies of the coated sphere
-// made of the two layers (size parameter, refractive index) and returns the
-// term count N >= 2. The record is written only on success.
-//
-// Returns 0, writing neither the tables nor the record:
-// - when the outer size parameter is negative, not a number, infinite, or
-//   too large for the tables (termCountFor gives 0);
-// - when |index| * size parameter of a layer is so large (about 2.5e8 or
-//   more for a lossless layer) that a continued fraction starting the
-//   log-derivative tables does not end within its pass limit; such a call
-//   spends several seconds before it gives up. The time of a call grows
-//   with |index| * size beyond N; up to 1e7 for both layers a call takes
-//   under about a second, so programs should reject larger input.
-// The engine writes nothing to the console and never waits for input:
-// reporting a refusal is the caller's business.
-//
-// A core size of 0 or NaN is not refused: it gives NaN efficiencies (and
-// Kabs = +0).
-//
-// Accuracy. Below an outer size parameter of 0.01 the coefficients come from
-// a path that avoids the cancellation of the closed forms for small sizes:
-// the intensities are then right to at least 10 significant digits (13 and
-// more away from y = 0.01) down to y = 1e-30 and below, and a lossless
-// particle absorbs exactly +0. From y = 0.01 up every result is as it always
-// was. Small arguments index * size parameter remain a weakness there: a
-// shell index below about 1e-5 in modulus gives NaN, so programs should
-// refuse indices far below those of real materials, and size parameters
-// below 1e-30, whose intensities approach the end of the double range.
-int computeCoatedSphere(double alpha1, double index1Re, double index1Im,
-                        double alpha2, double index2Re, double index2Im,
-                        EfficiencyRecord& efficiencies);
-
-// Evaluates I1 and I2 at the scattering angle theta (radians) from the first
-// max(N, 1) coefficients of the last computation (N is clamped to
-// kMaxTermCount). Writes only I1 and I2. With N = 0, after a refused
-// computation at process start, both intensities are 0.
-void computeIntensity(int termCount, double theta, IntensityRecord& intensity);
-
-// I1[i] and I2[i] at the angle theta[i] (radians) for i = 0..count-1, bit for
-// bit what computeIntensity gives for each angle alone, several times faster
-// for a table: the angles are evaluated side by side, on the processor's
-// widest vector unit (SSE2, AVX2 or AVX-512, chosen at run time). Nothing
-// happens when count <= 0. No heap: the angles go through in blocks of 256
-// on the stack. (One exception to the bits: where a NaN angle with a payload
-// or a positive sign meets NaN coefficients, either NaN may come out, as IEEE
-// arithmetic leaves open; the NaNs that invalid operations deliver agree.)
-void computeIntensities(int termCount, const double* theta, int count, double* I1, double* I2);
-
-// Read access to the coefficients of the last computation.
-const CoefficientTables& coefficientTables();
-
-// What radiative transfer needs beyond the three efficiencies, from the
-// coefficients of the last successful computation. Efficiencies are referred
-// to the same cross-section as Kext.
+// What radiative transfer needs beyond the three efficiencies. Efficiencies
+// are referred to the same cross-section as Kext.
 struct DerivedQuantityRecord {
     double Kback;   // backscattering efficiency, 4 |S1(180 deg)|^2 / y^2
     double Kpr;     // radiation-pressure efficiency, Kext - g Ksca
@@ -128,27 +69,9 @@ struct DerivedQuantityRecord {
     double albedo;  // single-scattering albedo Ksca / Kext; exactly 1 when Kabs is +0
 };
 
-// Fills derived from the first max(N, 1) coefficients of the last computation
-// (N clamped to kMaxTermCount) and the efficiencies that computation wrote to
-// its record. Independent of the sign convention and the layer order, like
-// the efficiencies. Meaningful only after a successful computeCoatedSphere,
-// with the N it returned and the record it filled.
-//
-// Example: after computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, rec) = 20,
-// computeDerivedQuantities(20, rec, d) sets d.g = 0.707214..., d.Kback = 0.263187...,
-// d.Kpr = 1.713027..., d.albedo = 0.641582...
-void computeDerivedQuantities(int termCount, const EfficiencyRecord& efficiencies,
-                              DerivedQuantityRecord& derived);
-
-// y^2, or x^2 for a shell of index exactly 1 + 0i: the square of the size
-// parameter whose cross-section the last successful computation's
-// efficiencies refer to (cross-section = efficiency * pi * r^2 for that
-// radius). 0 before the first successful computation.
-double normSquareOfLastComputation();
-
 // ---------------------------------------------------------------------------
 // Input rules. The engine computes whatever it is given (see
-// computeCoatedSphere); these are the inputs for which its results are
+// Engine::compute); these are the inputs for which its results are
 // trustworthy and its time bounded. Every front end refuses the rest through
 // checkLayers and words the refusal itself.
 
@@ -200,12 +123,11 @@ struct InputCheck {
     double measured;
 };
 
-// Applies the rules to the two layers as computeCoatedSphere takes them.
-// Example: checkLayers(5, 1.5, 0.01, 3, 2.0, 0.5).problem == InputProblem::none;
-// checkLayers(1e5, 1.33, 0, 3, 1.5, 0) gives beyondCapacity, value 0,
+// Applies the rules to the two layers as Engine::compute takes them.
+// Example: checkLayers({5, {1.5, 0.01}}, {3, {2.0, 0.5}}).problem == InputProblem::none;
+// checkLayers({1e5, {1.33, 0}}, {3, {1.5, 0}}) gives beyondCapacity, value 0,
 // measured 100378.
-InputCheck checkLayers(double alpha1, double index1Re, double index1Im, double alpha2,
-                       double index2Re, double index2Im);
+InputCheck checkLayers(const Layer& first, const Layer& second);
 
 // ---------------------------------------------------------------------------
 // Safeguards. The series is evaluated operation by operation as the program
@@ -232,6 +154,40 @@ enum Safeguard : unsigned {
     // Kabs is +0, as below the absorption cutoff.
     kAbsorptionUnresolved = 1u << 4,
 };
+
+// ---------------------------------------------------------------------------
+// Vector paths. The engine evaluates independent values side by side in the
+// lanes of the processor's vector unit: the orders of the series in blocks,
+// the angles of an angular evaluation, the nodes of the Legendre rule. Every
+// path runs every kernel and gives the same bits as every other: lanes round
+// one by one like scalar arithmetic, nothing is fused, and no sum's order
+// depends on the width. So a result, a lookup table included, is the same bit
+// for bit whatever the processor, the path and the threads.
+enum class VectorPath {
+    portable,  // 2 lanes: SSE2 on x86-64 (its baseline), the compiler's vectors elsewhere
+    avx2,      // 4 lanes: AVX2, without FMA
+    avx512,    // AVX-512F, without FMA: 8 lanes for the angular sums and the
+               // Legendre rule; the series, its tables and its sums in the
+               // 4 lanes of the AVX2 path, which measure faster there (their
+               // work chains from order to order)
+};
+// (The continued fractions that start the log-derivative tables run in 4
+// lanes, one per table, on every path.)
+
+bool vectorPathSupported(VectorPath path);  // whether this processor runs it
+const char* vectorPathName(VectorPath path);  // "portable", "avx2", "avx512"
+bool vectorPathFromName(const char* name, VectorPath& path);
+
+// The path in use: the widest this processor runs, unless the environment
+// variable COATEDMIE_VECTOR_PATH names a narrower one it runs (a wider one,
+// or a name it does not know, leaves the widest), or setVectorPath chose.
+VectorPath vectorPath();
+
+// Uses `path` from now on, for every Engine in the process (a computation
+// already running finishes on its path). Returns false, changing nothing,
+// when this processor does not run it. For tests and benchmarks, and for
+// reproducing another machine's run: the results are the same on every path.
+bool setVectorPath(VectorPath path);
 
 // ---------------------------------------------------------------------------
 // The reentrant engine.
@@ -287,11 +243,29 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // computeCoatedSphere on this object's tables: the same contract and the
-    // same bits. Returns N, or 0 with the previous results untouched; also 0
-    // when the storage for N orders cannot be allocated.
-    int compute(double alpha1, double index1Re, double index1Im, double alpha2, double index2Re,
-                double index2Im);
+    // Computes the series coefficients and the efficiencies of the coated
+    // sphere made of the two layers, in either order, and returns the term
+    // count N >= 2.
+    //
+    // Returns 0, keeping the previous results:
+    // - when the outer size parameter is negative, not a number, infinite,
+    //   or needs more than kMaxTermCount terms (termCountFor gives 0);
+    // - when |index| * size parameter of a layer is so large (about 2.5e8 or
+    //   more for a lossless layer) that a continued fraction starting the
+    //   log-derivative tables does not end within its pass limit; such a
+    //   call spends several seconds before it gives up. Up to 1e7 for both
+    //   layers a call takes under about a second: checkLayers refuses more;
+    // - when the storage for N orders cannot be allocated.
+    // A core size of 0 or NaN is not refused: it gives NaN efficiencies (and
+    // Kabs = +0). Nothing is printed or waited for: reporting a refusal is
+    // the caller's business.
+    //
+    // Accuracy. Below an outer size parameter of 0.01 the coefficients come
+    // from a path that avoids the cancellation of the closed forms for small
+    // sizes. Where the literal series would lose its digits elsewhere, a
+    // Safeguard takes over (see above); everywhere else every bit is that of
+    // the literal series.
+    int compute(const Layer& first, const Layer& second);
 
     // The results of the last successful computation (N = 0 and zeros before
     // the first).
@@ -302,10 +276,20 @@ public:
     double normSquare() const { return normSquare_; }
     CoefficientView coefficients() const;
 
-    // computeDerivedQuantities and computeIntensities on this object's
-    // coefficients, with the term count of its last computation. Before the
-    // first computation the intensities are 0 and the derived quantities NaN.
+    // The derived quantities of the last computation, from its coefficients
+    // and efficiencies: independent of the sign convention and the layer
+    // order, like the efficiencies. NaN before the first computation.
+    // Example: after compute({5, {1.5, 0.01}}, {3, {2.0, 0.5}}), g = 0.707214...,
+    // Kback = 0.263187..., Kpr = 1.713027..., albedo = 0.641582...
     DerivedQuantityRecord derivedQuantities() const;
+
+    // I1[i] and I2[i] at the scattering angle theta[i] (radians), for
+    // i = 0..count-1, from the coefficients of orders 1..N (order 1 always).
+    // The angles are evaluated side by side on the vector path in use, bit
+    // for bit what one angle at a time gives. Nothing happens when count <= 0;
+    // no heap. All zero before the first computation. (One exception to the
+    // bits: where a NaN angle with a payload or a positive sign meets NaN
+    // coefficients, either NaN may come out, as IEEE arithmetic leaves open.)
     void intensities(const double* theta, int count, double* I1, double* I2) const;
 
     // At count angles theta (radians), from the same sums as the intensities:
@@ -323,9 +307,9 @@ public:
     // chi_0 = 1 and chi_1 = g (the normalisation discrete-ordinates codes take).
     // p is a polynomial of degree 2N in cos theta: chi_0 .. chi_2N describe
     // it exactly and every later moment is exactly 0. Computed by a
-    // Gauss-Legendre rule that integrates exactly, to about 1e-13 absolute:
-    // the time grows like N (N + L/2) for L moments, some 5 ms at N = 1081
-    // and 0.5 s at N = 10174 for all 2N + 1 (the README has figures). Not
+    // Gauss-Legendre rule that integrates exactly, to about 1e-14 absolute:
+    // the time grows like N (N + L/2) for L moments, some 3 ms at N = 1081
+    // and 0.6 s at N = 10174 for all 2N + 1 (the manual has figures). Not
     // const: the rule and its working rows are kept in the object (about
     // 40 bytes per node) and reused while N and count stay the same. Returns
     // false, writing nothing, before the first computation or when that

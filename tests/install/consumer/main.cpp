@@ -8,7 +8,8 @@
 
 int main() {
     coatedmie::Engine engine;  // owns its tables: one per thread, any number of threads at once
-    const int terms = engine.compute(5, 1.5, 0.01, 3, 2.0, 0.5);
+    // layers as {size parameter, {index real part, imaginary part}}, in either order
+    const int terms = engine.compute({5, {1.5, 0.01}}, {3, {2.0, 0.5}});
     if (terms == 0) return 1;  // refused: too large a particle or |index| x size
     const coatedmie::EfficiencyRecord& e = engine.efficiencies();
 

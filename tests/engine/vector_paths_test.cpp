@@ -1,11 +1,12 @@
-// The engine's side-by-side evaluations bit for bit against the plain
-// implementation (bench/plain_engine.h), on every vector path the processor
-// runs: the computation in every regime and on random scatterers (term count,
-// efficiencies, every coefficient and log-derivative entry), and the angular
-// sums over term counts and angle grids that cross the block and lane
-// boundaries (intensities, and amplitudes whose squared moduli must be them).
-// The long build (COATEDMIE_LONG_SWEEP) takes a thousand times the random
-// scatterers.
+// Every kernel of every vector path the processor runs (the portable one
+// always), bit for bit against the plain implementation of the literal series
+// and against each other: the log-derivative tables, the series and the
+// efficiency sums in every regime and on random scatterers (term count,
+// efficiencies, every coefficient and log-derivative entry); the angular sums
+// over term counts and angle grids that cross the block and lane boundaries
+// (intensities, amplitudes whose squared moduli must be them, Mueller
+// elements, the phase function); the Legendre moments. The long build
+// (COATEDMIE_LONG_SWEEP) takes a thousand times the random scatterers.
 #include <cmath>
 #include <limits>
 #include <random>
@@ -17,9 +18,9 @@
 
 #include "engine_test_support.h"
 #include "plain_engine.h"
+#include "kernels.h"
 #include "start_values.h"
 #include "tables.h"
-#include "vector_paths.h"
 
 namespace coatedmie {
 namespace {
@@ -28,6 +29,20 @@ using namespace test_support;
 
 const double kPi = 3.141592653589793;
 const double kInf = std::numeric_limits<double>::infinity();
+
+// The paths this processor runs, the portable one first.
+std::vector<VectorPath> supportedPaths() {
+    std::vector<VectorPath> paths;
+    for (VectorPath path : {VectorPath::portable, VectorPath::avx2, VectorPath::avx512}) {
+        if (vectorPathSupported(path)) paths.push_back(path);
+    }
+    return paths;
+}
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
 
 #ifdef COATEDMIE_LONG_SWEEP
 constexpr int kRandomScatterers = 100000;
@@ -40,19 +55,21 @@ constexpr int kRandomScatterers = 100;
 // the safeguards.
 unsigned expectSameAsPlainUnlessSafeguarded(const Layers& l) {
     plain::Efficiencies p{-1.0, -1.0, -1.0};
-    const int m = plain::efficiencies(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im, p);
-    const Scatterer s = normalise(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im);
+    const int m = plain::efficiencies(l.first.size, l.first.index.re, l.first.index.im, l.second.size,
+                                      l.second.index.re, l.second.index.im, p);
+    const Scatterer s = normalise(l.first, l.second);
     const int n = termCountFor(s.y);
     EXPECT_EQ(n, m) << l;
     unsigned safeguards = 0;
     if (n == 0 || n != m) return safeguards;
-    for (VectorPath path : kVectorPaths) {
-        if (!vectorPathSupported(path)) continue;
+    Workspace& w = workspace();
+    for (VectorPath path : supportedPaths()) {
         SCOPED_TRACE(vectorPathName(path));
+        const Kernels& k = kernelsFor(path);
         safeguards = 0;
-        EXPECT_TRUE(computeSeriesOn(path, s, n, logDerivativeTables(), coefficientArrays(), safeguards)) << l;
-        const CoefficientTables& c = coefficientTables();
-        const LogDerivativeTables d = logDerivativeTables();
+        EXPECT_TRUE(computeSeries(k, s, n, w.tables(), w.coefficients(), safeguards)) << l;
+        const CoefficientArrays c = w.coefficients();
+        const LogDerivativeTables d = w.tables();
         const double* tables[4][2] = {{d.Dm2yRe, d.Dm2yIm}, {d.Dm2xRe, d.Dm2xIm}, {d.Dm1xRe, d.Dm1xIm}, {d.Dy, nullptr}};
         int differing = 0;
         for (int t = 0; t < 4; ++t) {
@@ -68,7 +85,7 @@ unsigned expectSameAsPlainUnlessSafeguarded(const Layers& l) {
             continue;
         }
         EfficiencyRecord e{-1.0, -1.0, -1.0};
-        computeEfficiencies(s, n, coefficientArrays(), e, safeguards);
+        computeEfficiencies(k, s, n, c, e, safeguards);
         differing += !sameBits(e, {p.Kext, p.Ksca, p.Kabs});
         for (int k = 1; k <= n; ++k) {
             const double found[4] = {c.aRe[k], c.aIm[k], c.bRe[k], c.bIm[k]};
@@ -163,37 +180,61 @@ TEST(PlainAgreement, RandomScatterers) {
     std::mt19937_64 g(20240611);
     for (int i = 0; i < kRandomScatterers && !HasFailure(); ++i) {
         Layers l;
-        l.alpha1 = logUniform(g, 1e-2, i % 100 == 0 ? 99621.0 : 3000.0);
-        l.alpha2 = chance(g) < 0.1 ? l.alpha1 : l.alpha1 * chance(g);
-        randomIndex(g, l.index1Re, l.index1Im);
-        randomIndex(g, l.index2Re, l.index2Im);
-        if (chance(g) < 0.1) l.index2Re = l.index1Re, l.index2Im = l.index1Im;
-        if (chance(g) < 0.5) l = {l.alpha2, l.index2Re, l.index2Im, l.alpha1, l.index1Re, l.index1Im};
+        l.first.size = logUniform(g, 1e-2, i % 100 == 0 ? 99621.0 : 3000.0);
+        l.second.size = chance(g) < 0.1 ? l.first.size : l.first.size * chance(g);
+        randomIndex(g, l.first.index.re, l.first.index.im);
+        randomIndex(g, l.second.index.re, l.second.index.im);
+        if (chance(g) < 0.1) l.second.index = l.first.index;
+        if (chance(g) < 0.5) l = swapped(l);
         SCOPED_TRACE(testing::Message() << "scatterer " << i);
         expectSameAsPlainUnlessSafeguarded(l);
     }
 }
 
-// Against the plain evaluation one angle at a time, after the same
-// computation in both.
+// Every angular output of every path from the coefficients of orders
+// 1..termCount of the shared Engine, at the angles theta: intensities and
+// amplitudes against the plain evaluation one angle at a time, Mueller
+// elements (in both sign conventions) and the phase function against the
+// portable path's.
 void expectSameAsOneAngleAtATime(int termCount, const std::vector<double>& theta, const std::string& grid) {
     const int count = static_cast<int>(theta.size());
     std::vector<double> oneI1(count), oneI2(count);
     for (int i = 0; i < count; ++i) plain::intensity(termCount, theta[i], oneI1[i], oneI2[i]);
-    const CoefficientTables& c = coefficientTables();
-    const CoefficientView view{termCount < kMaxTermCount ? termCount : kMaxTermCount, c.aRe, c.aIm, c.bRe, c.bIm};
-    for (VectorPath path : kVectorPaths) {
-        if (!vectorPathSupported(path)) continue;
-        std::vector<double> I1(count, -1.0), I2(count, -1.0), S1Re(count), S1Im(count), S2Re(count), S2Im(count);
-        computeIntensitiesOn(path, view, theta.data(), count, I1.data(), I2.data());
-        computeAmplitudesOn(path, view, theta.data(), count, {S1Re.data(), S1Im.data(), S2Re.data(), S2Im.data()});
+    CoefficientView view = coefficients();
+    view.termCount = termCount;
+    const AngleSource angles{theta.data(), nullptr};
+    std::vector<std::vector<double>> portable;
+    for (VectorPath path : supportedPaths()) {
+        const AngularKernel angular = kernelsFor(path).angular;
+        std::vector<std::vector<double>> out(14, std::vector<double>(count, -1.0));
+        const auto p = [&](int k) { return out[k].data(); };
+        angular(view, angles, count, {AngularOutput::intensities, {p(0), p(1)}, false, 0.0});
+        angular(view, angles, count, {AngularOutput::amplitudes, {p(2), p(3), p(4), p(5)}, false, 0.0});
+        angular(view, angles, count, {AngularOutput::mueller, {p(6), p(7), p(8), p(9)}, false, 0.0});
+        angular(view, angles, count, {AngularOutput::mueller, {p(10), p(11), p(12), p(13)}, true, 0.0});
         for (int i = 0; i < count; ++i) {
-            ASSERT_TRUE(sameBits(I1[i], oneI1[i]) && sameBits(I2[i], oneI2[i]) &&
-                        sameBits(S1Re[i] * S1Re[i] + S1Im[i] * S1Im[i], oneI1[i]) &&
-                        sameBits(S2Re[i] * S2Re[i] + S2Im[i] * S2Im[i], oneI2[i]))
+            ASSERT_TRUE(sameBits(out[0][i], oneI1[i]) && sameBits(out[1][i], oneI2[i]) &&
+                        sameBits(out[2][i] * out[2][i] + out[3][i] * out[3][i], oneI1[i]) &&
+                        sameBits(out[4][i] * out[4][i] + out[5][i] * out[5][i], oneI2[i]))
                 << vectorPathName(path) << " path, N = " << termCount << ", " << grid << ", angle " << i
-                << " (theta = " << theta[i] << "): I1 " << I1[i] << " vs " << oneI1[i] << ", I2 " << I2[i] << " vs "
-                << oneI2[i];
+                << " (theta = " << theta[i] << "): I1 " << out[0][i] << " vs " << oneI1[i] << ", I2 " << out[1][i]
+                << " vs " << oneI2[i];
+            // Conjugated amplitudes turn Im(S2 S1*) over: the same two products.
+            ASSERT_TRUE(out[13][i] == -out[9][i] || std::isnan(out[9][i])) << grid << ", angle " << i;
+        }
+        std::vector<double> phase(count, -1.0);
+        angular(view, angles, count, {AngularOutput::scaledSum, {phase.data()}, false, 0.25});
+        out.push_back(phase);
+        if (portable.empty()) {
+            portable = out;
+            continue;
+        }
+        for (std::size_t k = 0; k < out.size(); ++k) {
+            for (int i = 0; i < count; ++i) {
+                ASSERT_TRUE(sameBits(out[k][i], portable[k][i]) || (std::isnan(out[k][i]) && std::isnan(portable[k][i])))
+                    << vectorPathName(path) << " path, output " << k << ", N = " << termCount << ", " << grid
+                    << ", angle " << i;
+            }
         }
     }
 }
@@ -213,8 +254,9 @@ double defaultNan() {
 
 int computeBoth(const Layers& l) {
     plain::Efficiencies p;
-    plain::efficiencies(l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im, p);
-    EfficiencyRecord e;
+    plain::efficiencies(l.first.size, l.first.index.re, l.first.index.im, l.second.size, l.second.index.re,
+                        l.second.index.im, p);
+    EfficiencyRecord e{};
     return compute(l, e);
 }
 
@@ -248,18 +290,41 @@ TEST(AngularTable, SameBitsAsOneAngleAtATime) {
     expectSameAsOneAngleAtATime(20, {0.0, defaultNan(), kPi, 1.0, 2.0, 3.0, 0.5}, "NaN coefficients");
 }
 
-TEST(AngularTable, WritesOnlyItsCountAndKeepsTheRecordsReservedField) {
-    EfficiencyRecord e;
-    ASSERT_EQ(computeCoatedSphere(5, 1.5, 0.01, 3, 2.0, 0.5, e), 20);
+// The moments of every path bit for bit the portable path's, and the rule
+// exact: chi_0 = 1, chi_1 = g, nothing beyond 2N.
+TEST(LegendreMoments, SameBitsOnEveryPath) {
+    for (const Layers& l : {Layers{5, 1.5, 0.01, 3, 2.0, 0.5}, Layers{1000, 1.33, 0.001, 700, 1.59, 0.2}}) {
+        Engine engine;
+        const int n = engine.compute(l.first, l.second);
+        const int count = 2 * n + 3;
+        std::vector<double> portable;
+        for (VectorPath path : supportedPaths()) {
+            ASSERT_TRUE(setVectorPath(path));
+            std::vector<double> chi(count, -1.0);
+            Engine fresh;  // the rule computed afresh on this path
+            fresh.compute(l.first, l.second);
+            ASSERT_TRUE(fresh.legendreMoments(count, chi.data()));
+            EXPECT_NEAR(chi[0], 1.0, 1e-14) << l;
+            EXPECT_NEAR(chi[1], engine.derivedQuantities().g, 1e-13) << l;
+            EXPECT_TRUE(chi[count - 2] == 0.0 && chi[count - 1] == 0.0) << l;
+            if (portable.empty()) portable = chi;
+            for (int j = 0; j < count; ++j) {
+                ASSERT_TRUE(sameBits(chi[j], portable[j])) << vectorPathName(path) << " path, moment " << j << ", " << l;
+            }
+        }
+        setVectorPath(supportedPaths().back());
+    }
+}
+
+TEST(AngularTable, WritesOnlyItsCount) {
+    EfficiencyRecord e{};
+    ASSERT_EQ(compute({5, 1.5, 0.01, 3, 2.0, 0.5}, e), 20);
     const std::vector<double> theta = evenGrid(10, 0.0, kPi);
     for (int count : {-1, 0, 3}) {
         std::vector<double> I1(10, -1.0), I2(10, -2.0);
-        computeIntensities(20, theta.data(), count, I1.data(), I2.data());
+        sharedEngine().intensities(theta.data(), count, I1.data(), I2.data());
         for (int i = count < 0 ? 0 : count; i < 10; ++i) EXPECT_TRUE(I1[i] == -1.0 && I2[i] == -2.0) << count << i;
     }
-    IntensityRecord r{std::nan("0x5eed"), -1.0, -1.0};
-    computeIntensity(20, 0.4, r);
-    EXPECT_TRUE(sameBits(r.reserved, std::nan("0x5eed")));
 }
 
 }  // namespace
