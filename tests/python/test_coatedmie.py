@@ -102,6 +102,7 @@ def test_threads_change_no_bit_and_python_threads_do_not_meet():
 
 GOOD = {"efficiencies": dict(alpha1=5.0, index1=1.5, alpha2=3.0, index2=2.0),
         "core_shell": dict(m_core=1.5, m_shell=1.4, wavelength=0.5, d_core=1.0, d_shell=2.0, n_medium=1.0),
+        "sphere": dict(m=1.5, wavelength=0.5, diameter=2.0, n_medium=1.0),
         "lognormal": dict(m_core=1.75 + 0.44j, m_shell=1.43, wavelength=0.55, median_diameter=0.2, gsd=1.6,
                           core_fraction=0.4)}
 REFUSALS = np.loadtxt(HERE / "refusals.txt", dtype=str, delimiter="\t")
@@ -148,7 +149,7 @@ def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed(
     ("efficiencies", ([5, 6], 1.5, [3, 2, 1], 2.0), {}, ValueError),
     ("intensities", (5, 1.5, 3, 2.0, None), {}, TypeError),
     ("intensities", (5, 1.5, 3, 2.0, [0, np.nan]), {}, ValueError),
-    ("mueller", (5, 1.5, 3, 2.0, [[0, 1], [2, np.inf]]), {}, ValueError),
+    ("sphere_scattering", (1.5, 0.5, 1.0, [[0, 1], [2, np.inf]]), {}, ValueError),
     ("intensities", (np.broadcast_to(5.0, 10**6), 1.5, 3, 2.0, np.broadcast_to(0.0, 10**7)), {}, MemoryError),
     ("legendre_moments", (np.broadcast_to(5.0, 10**5), 1.5, 3, 2.0, 2**31 - 1), {}, MemoryError),
     ("legendre_moments", (5, 1.5, 3, 2.0, -1), {}, ValueError),
@@ -224,7 +225,7 @@ def test_moments_against_an_independent_quadrature_of_the_phase_function(layers)
     np.testing.assert_allclose(chi, 0.5 * (weight * p) @ legendre.legvander(mu, len(chi) - 1), atol=1e-10)
 
 
-@pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.units", "coatedmie.distributions"])
+@pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.particles", "coatedmie.distributions"])
 def test_the_docstring_examples_hold(module):
     assert doctest.testmod(importlib.import_module(module)).failed == 0
 
