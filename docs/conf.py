@@ -61,7 +61,7 @@ html_title = f"coatedmie {release}"
 html_theme_options = {
     "description": "Light scattering by coated spheres",
     "fixed_sidebar": True,
-    "page_width": "1300px",
+    "page_width": "1240px",
     "sidebar_width": "230px",
 }
 html_sidebars = {"**": ["about.html", "navigation.html", "relations.html", "searchbox.html"]}
@@ -75,7 +75,7 @@ def _show_as_written(app, what, name, obj, options, lines):
     """A docstring not (yet) in the numpydoc layout, without a Parameters or
     Returns section, is shown preformatted, as help() shows it."""
     if lines and not any(line.strip() in ("Parameters", "Returns", "Attributes") for line in lines):
-        lines[:] = ["::", ""] + ["    " + line for line in lines]
+        lines[:] = [".. code-block:: text", ""] + ["    " + line for line in lines]
 
 
 def setup(app):

@@ -1,5 +1,6 @@
 #include "parameter_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -27,74 +28,128 @@ constexpr unsigned char kEndOfDataMark = 0x1A;
 // Offending text is quoted up to this many bytes of the file.
 constexpr std::size_t kQuotedBytes = 24;
 
+// The grammar looks ahead of a value's first byte by at most the longest value
+// text, then an "e", a sign and the digit that decides whether they belong to
+// it; a longer value still measures longer than kLongestValueText.
+constexpr std::size_t kLookAhead = kLongestValueText + 3;
+
+constexpr int kNoByte = -1;
+
+// The bytes arrive a chunk at a time into window, which holds the byte being
+// looked at and those after it; the bytes already passed are dropped before
+// the next read, so the window never holds more than kLookAhead plus a chunk.
 struct Scanner {
-    const char* text;
-    std::size_t size;        // bytes before the first 0x1A
+    int descriptor;          // -1: the bytes come from memory
+    const char* memory;
+    std::size_t memoryLeft;
+    std::size_t chunkSize;
+    std::string window;
+    std::size_t position;    // of the current byte in window
+    bool atEnd;              // nothing more will be read
     bool endsAtMark;         // the data ends at a 0x1A byte, not at the file's end
-    std::size_t position;
-    int line;                // 1-based line of position
+    int readError;           // errno of a failed read, 0 when none
+    long long line;          // 1-based line of position
 };
 
-// Where a value's text stood, for messages about it after the scan.
+// Where a value's text stood, quoted for messages about it after the scan.
 struct ValueText {
-    std::size_t offset;
-    std::size_t length;
-    int line;
+    std::string quoted;
+    long long line;
 };
 
-bool isWhiteSpace(unsigned char c) {
+bool isWhiteSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
-unsigned char byteAt(const Scanner& s, std::size_t at) {
-    return static_cast<unsigned char>(s.text[at]);
+// Appends up to a chunk of the file to the window; false when nothing came.
+bool readChunk(Scanner& s) {
+    if (s.atEnd) return false;
+    const std::size_t start = s.window.size();
+    s.window.resize(start + s.chunkSize);
+    ssize_t got;
+    if (s.descriptor < 0) {
+        const std::size_t copied = std::min(s.chunkSize, s.memoryLeft);
+        if (copied > 0) std::memcpy(&s.window[start], s.memory, copied);
+        s.memory += copied;
+        s.memoryLeft -= copied;
+        got = static_cast<ssize_t>(copied);
+    } else {
+        do {
+            got = read(s.descriptor, &s.window[start], s.chunkSize);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) s.readError = errno;
+    }
+    s.window.resize(start + static_cast<std::size_t>(got > 0 ? got : 0));
+    s.atEnd = got <= 0;
+    return got > 0;
+}
+
+void endDataAtMark(Scanner& s, std::size_t from) {
+    const std::size_t mark = s.window.find(static_cast<char>(kEndOfDataMark), from);
+    if (mark == std::string::npos) return;
+    s.window.resize(mark);
+    s.atEnd = s.endsAtMark = true;
+}
+
+// The byte `ahead` places after the current one; kNoByte past the end of the
+// data or beyond the look-ahead.
+int peek(Scanner& s, std::size_t ahead) {
+    if (ahead >= kLookAhead) return kNoByte;
+    while (s.position + ahead >= s.window.size()) {
+        s.window.erase(0, s.position);
+        s.position = 0;
+        const std::size_t from = s.window.size();
+        if (!readChunk(s)) return kNoByte;
+        endDataAtMark(s, from);
+    }
+    return static_cast<unsigned char>(s.window[s.position + ahead]);
 }
 
 void skipWhiteSpace(Scanner& s) {
-    while (s.position < s.size && isWhiteSpace(byteAt(s, s.position))) {
-        if (s.text[s.position] == '\n') ++s.line;
-        ++s.position;
+    for (int c; isWhiteSpace(c = peek(s, 0)); ++s.position) {
+        if (c == '\n') ++s.line;
     }
 }
 
-std::size_t endOfDigits(const Scanner& s, std::size_t at) {
-    while (at < s.size && isDigit(byteAt(s, at))) ++at;
+std::size_t endOfDigits(Scanner& s, std::size_t at) {
+    while (isDigit(peek(s, at))) ++at;
     return at;
 }
 
-std::size_t afterSign(const Scanner& s, std::size_t at) {
-    if (at < s.size && (s.text[at] == '+' || s.text[at] == '-')) ++at;
-    return at;
+std::size_t afterSign(Scanner& s, std::size_t at) {
+    const int c = peek(s, at);
+    return c == '+' || c == '-' ? at + 1 : at;
 }
 
-// Length of the real-number literal at s.position, 0 when there is none.
-// An "e" that is not followed by an exponent ends the literal before it,
-// as in "2e" or "2e+".
-std::size_t realLiteralLength(const Scanner& s) {
-    std::size_t at = afterSign(s, s.position);
+// Length of the real-number literal at the current byte, 0 when there is
+// none. An "e" that is not followed by an exponent ends the literal before
+// it, as in "2e" or "2e+".
+std::size_t realLiteralLength(Scanner& s) {
+    std::size_t at = afterSign(s, 0);
     const std::size_t integerEnd = endOfDigits(s, at);
     std::size_t digitCount = integerEnd - at;
     at = integerEnd;
-    if (at < s.size && s.text[at] == '.') {
+    if (peek(s, at) == '.') {
         const std::size_t fractionEnd = endOfDigits(s, at + 1);
         digitCount += fractionEnd - (at + 1);
         at = fractionEnd;
     }
     if (digitCount == 0) return 0;
-    if (at < s.size && (s.text[at] == 'e' || s.text[at] == 'E')) {
+    const int e = peek(s, at);
+    if (e == 'e' || e == 'E') {
         const std::size_t exponentDigits = afterSign(s, at + 1);
         const std::size_t exponentEnd = endOfDigits(s, exponentDigits);
         if (exponentEnd > exponentDigits) at = exponentEnd;
     }
-    return at - s.position;
+    return at;
 }
 
-std::size_t countLiteralLength(const Scanner& s) {
-    const std::size_t digits = afterSign(s, s.position);
+std::size_t countLiteralLength(Scanner& s) {
+    const std::size_t digits = afterSign(s, 0);
     const std::size_t end = endOfDigits(s, digits);
-    return end > digits ? end - s.position : 0;
+    return end > digits ? end : 0;
 }
 
 void appendQuoted(std::string& out, const char* bytes, std::size_t length, bool cut) {
@@ -117,30 +172,25 @@ void appendQuoted(std::string& out, const char* bytes, std::size_t length, bool 
     out += '"';
 }
 
+// The next `length` bytes, which peek has brought into the window, quoted.
+std::string quoteAhead(const Scanner& s, std::size_t length) {
+    std::string found;
+    appendQuoted(found, s.window.data() + s.position, std::min(length, kQuotedBytes), length > kQuotedBytes);
+    return found;
+}
+
 // What stands where a value was due: the end of the data, or the quoted
 // text up to the next white space.
-std::string describeFound(const Scanner& s) {
-    if (s.position >= s.size) {
+std::string describeFound(Scanner& s) {
+    if (peek(s, 0) == kNoByte) {
         return s.endsAtMark ? "the end of the data (a 0x1A byte)" : "the end of the file";
     }
-    std::size_t end = s.position;
-    while (end < s.size && !isWhiteSpace(byteAt(s, end))) ++end;
-    const std::size_t length = end - s.position;
-    std::string found;
-    appendQuoted(found, s.text + s.position, length < kQuotedBytes ? length : kQuotedBytes,
-                 length > kQuotedBytes);
-    return found;
+    std::size_t length = 0;
+    while (length <= kQuotedBytes && peek(s, length) != kNoByte && !isWhiteSpace(peek(s, length))) ++length;
+    return quoteAhead(s, length);
 }
 
-std::string quoteValue(const Scanner& s, const ValueText& value) {
-    std::string found;
-    appendQuoted(found, s.text + value.offset,
-                 value.length < kQuotedBytes ? value.length : kQuotedBytes,
-                 value.length > kQuotedBytes);
-    return found;
-}
-
-std::string where(const char* fileName, int line) {
+std::string where(const char* fileName, long long line) {
     return std::string(fileName) + ", line " + std::to_string(line) + ": ";
 }
 
@@ -184,7 +234,7 @@ const char* wideEncodingName(const unsigned char* bytes, std::size_t size) {
     return nullptr;
 }
 
-bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&texts)[kValueCount],
+bool checkValues(const RunParameters& p, const ValueText (&texts)[kValueCount],
                  const char* fileName, std::string& problem) {
     const double reals[kValueCount] = {p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re,
                                        p.index2Im, 0.0,      p.startAngle, p.endAngle};
@@ -193,7 +243,7 @@ bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&tex
         // The grammar has no infinity or NaN: only a literal beyond the
         // largest double gets here, rounded to infinity.
         problem = where(fileName, texts[slot].line) + kValueNames[slot] +
-                  " is too large for a double, found " + quoteValue(s, texts[slot]);
+                  " is too large for a double, found " + texts[slot].quoted;
         return false;
     }
     // The grid steps by (endAngle - startAngle) / (angleCount - 1); a span
@@ -201,42 +251,36 @@ bool checkValues(const Scanner& s, const RunParameters& p, const ValueText (&tex
     if (p.angleCount > 1 && !std::isfinite(p.endAngle - p.startAngle)) {
         problem = where(fileName, texts[kValueCount - 1].line) +
                   "startAngle and endAngle are too far apart, found " +
-                  quoteValue(s, texts[kValueCount - 2]) + " and " + quoteValue(s, texts[kValueCount - 1]);
+                  texts[kValueCount - 2].quoted + " and " + texts[kValueCount - 1].quoted;
         return false;
     }
     const int sizeSlots[2] = {0, 3};
     for (int slot : sizeSlots) {
         if (reals[slot] > 0.0) continue;
         problem = where(fileName, texts[slot].line) + kValueNames[slot] +
-                  " must be greater than 0, found " + quoteValue(s, texts[slot]);
+                  " must be greater than 0, found " + texts[slot].quoted;
         return false;
     }
     std::string shown[kRealValueCount];
-    for (int slot = 0; slot < kRealValueCount; ++slot) shown[slot] = quoteValue(s, texts[slot]);
+    for (int slot = 0; slot < kRealValueCount; ++slot) shown[slot] = texts[slot].quoted;
     int slot = 0;
     if (checkSmallValues(p, shown, problem, slot)) return true;
     problem = where(fileName, texts[slot].line) + problem;
     return false;
 }
 
-}  // namespace
-
-bool parseParameterText(const char* text, std::size_t size, const char* fileName,
-                        RunParameters& parameters, std::string& problem) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    if (const char* encoding = wideEncodingName(bytes, size)) {
+bool parseValues(Scanner& s, const char* fileName, RunParameters& parameters, std::string& problem) {
+    // The encoding shows in the first four bytes, a 0x1A among them or not.
+    while (s.window.size() < 4 && readChunk(s)) {
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.window.data());
+    if (const char* encoding = wideEncodingName(bytes, s.window.size())) {
         problem = std::string(fileName) + " is " + encoding +
                   " text; save it as plain text (ASCII or UTF-8)";
         return false;
     }
-
-    Scanner s{text, size, false, 0, 1};
-    const void* mark = size > 0 ? std::memchr(text, kEndOfDataMark, size) : nullptr;
-    if (mark != nullptr) {
-        s.size = static_cast<std::size_t>(static_cast<const char*>(mark) - text);
-        s.endsAtMark = true;
-    }
-    if (s.size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) s.position = 3;
+    endDataAtMark(s, 0);
+    if (peek(s, 0) == 0xEF && peek(s, 1) == 0xBB && peek(s, 2) == 0xBF) s.position = 3;
 
     RunParameters read{};
     double* const realSlots[kValueCount] = {&read.Alpha1, &read.index1Re,   &read.index1Im,
@@ -249,37 +293,58 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
         if (length == 0) {
             problem = where(fileName, s.line) + "expected " + kValueNames[slot] +
                       " (a number), found " + describeFound(s);
-            if (s.position < s.size && s.text[s.position] == ',') {
-                problem += "; the decimal separator is \".\"";
-            }
+            if (peek(s, 0) == ',') problem += "; the decimal separator is \".\"";
             return false;
         }
-        texts[slot] = ValueText{s.position, length, s.line};
-        const char* literal = text + s.position;
+        if (length > kLongestValueText) {
+            problem = where(fileName, s.line) + kValueNames[slot] + " is longer than " +
+                      std::to_string(kLongestValueText) + " characters, found " + quoteAhead(s, length);
+            return false;
+        }
+        texts[slot] = ValueText{quoteAhead(s, length), s.line};
         if (slot == kCountSlot) {
             // The scan would read "181.0" as 181 and leave ".0" for startAngle.
             const std::size_t asReal = realLiteralLength(s);
             if (asReal > length) {
                 problem = where(fileName, s.line) + kValueNames[slot] +
-                          " must be a whole number, found " +
-                          quoteValue(s, ValueText{s.position, asReal, s.line});
+                          " must be a whole number, found " + quoteAhead(s, asReal);
                 return false;
             }
-            if (!convertCountLiteral(literal, length, read.angleCount)) {
-                problem = where(fileName, s.line) + kValueNames[slot] +
-                          " is out of range (-2147483648 to 2147483647), found " +
-                          quoteValue(s, texts[slot]);
-                return false;
-            }
-        } else {
+        }
+        const char* literal = s.window.data() + s.position;
+        if (slot != kCountSlot) {
             *realSlots[slot] = convertRealLiteral(literal, length);
+        } else if (!convertCountLiteral(literal, length, read.angleCount)) {
+            problem = where(fileName, s.line) + kValueNames[slot] +
+                      " is out of range (-2147483648 to 2147483647), found " + texts[slot].quoted;
+            return false;
         }
         s.position += length;
     }
 
-    if (!checkValues(s, read, texts, fileName, problem)) return false;
+    if (!checkValues(read, texts, fileName, problem)) return false;
     parameters = read;
     return true;
+}
+
+// A read that failed is reported whatever the bytes before it held.
+bool parseScanned(Scanner& s, const char* fileName, RunParameters& parameters, std::string& problem) {
+    RunParameters read{};
+    const bool accepted = parseValues(s, fileName, read, problem);
+    if (s.readError != 0) {
+        problem = std::string("cannot read ") + fileName + ": " + std::strerror(s.readError);
+        return false;
+    }
+    if (accepted) parameters = read;
+    return accepted;
+}
+
+}  // namespace
+
+bool parseParameterText(const char* text, std::size_t size, const char* fileName,
+                        RunParameters& parameters, std::string& problem, std::size_t chunkSize) {
+    Scanner s{-1, text, size, chunkSize, {}, 0, false, false, 0, 1};
+    return parseScanned(s, fileName, parameters, problem);
 }
 
 bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealValueCount],
@@ -332,27 +397,17 @@ bool checkContinuedFractionLength(const RunParameters& parameters, const char* f
     return false;
 }
 
-bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem) {
+bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem,
+                       std::size_t chunkSize) {
     const int descriptor = open(fileName, O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         problem = std::string("cannot open ") + fileName + ": " + std::strerror(errno);
         return false;
     }
-    std::string contents;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(descriptor, chunk, sizeof chunk);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            problem = std::string("cannot read ") + fileName + ": " + std::strerror(errno);
-            close(descriptor);
-            return false;
-        }
-        contents.append(chunk, static_cast<std::size_t>(got));
-    }
+    Scanner s{descriptor, nullptr, 0, chunkSize, {}, 0, false, false, 0, 1};
+    const bool accepted = parseScanned(s, fileName, parameters, problem);
     close(descriptor);
-    return parseParameterText(contents.data(), contents.size(), fileName, parameters, problem);
+    return accepted;
 }
 
 }  // namespace coatedmie

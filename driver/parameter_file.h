@@ -13,6 +13,9 @@
 // - The angle count: optional sign and digits, a 32-bit signed integer.
 // - A 0x1A byte ends the data wherever it stands; nothing after the ninth
 //   number is read.
+// - The file is read in chunks, keeping only the value being read, so memory
+//   stays bounded whatever the file holds (a link to /dev/zero included); a
+//   value's text longer than kLongestValueText bytes is refused.
 //
 // On top of the grammar: a UTF-8 byte-order mark at the very start is
 // skipped, UTF-16 and UTF-32 files are refused by name, an angle count
@@ -36,6 +39,10 @@ namespace coatedmie {
 
 inline constexpr char kParameterFileName[] = "Parameter_in.txt";
 
+inline constexpr std::size_t kParameterChunkSize = 4096;
+// Far beyond any number a person writes (a 400-digit one is read exactly).
+inline constexpr std::size_t kLongestValueText = 65536;
+
 struct RunParameters {
     double Alpha1;      // first size parameter
     double index1Re;    // refractive index paired with Alpha1
@@ -51,13 +58,17 @@ struct RunParameters {
 // Parses the bytes of a parameter file. On failure returns false and sets
 // problem to one line without a line end, starting with fileName, e.g.
 //   Parameter_in.txt, line 3: angleCount must be a whole number, found "181.0"
-// parameters is fully written only on success.
+// parameters is fully written only on success. The bytes are taken chunkSize
+// at a time, as from a file.
 bool parseParameterText(const char* text, std::size_t size, const char* fileName,
-                        RunParameters& parameters, std::string& problem);
+                        RunParameters& parameters, std::string& problem,
+                        std::size_t chunkSize = kParameterChunkSize);
 
-// Reads the named file and parses it; problem also covers a file that cannot
-// be opened or read ("cannot open Parameter_in.txt: No such file or directory").
-bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem);
+// Reads the named file, chunkSize bytes at a time, as far as the parse needs;
+// problem also covers a file that cannot be opened or read ("cannot open
+// Parameter_in.txt: No such file or directory").
+bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem,
+                       std::size_t chunkSize = kParameterChunkSize);
 
 // The six real values of the layers, in file order: Alpha1, index1 real and
 // imaginary part, Alpha2, index2 real and imaginary part.

@@ -1,6 +1,7 @@
 // Any bytes given as Parameter_in.txt: the reader either refuses them with
 // one printable line naming the file, or hands out nine values the run can
 // use, and the same values written back with 17 digits read the same again.
+// Read in small chunks, the bytes give the same answer.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,13 +21,24 @@ void require(bool condition) {
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+bool same(const coatedmie::RunParameters& a, const coatedmie::RunParameters& b) {
+    return sameBits(a.Alpha1, b.Alpha1) && sameBits(a.index1Re, b.index1Re) && sameBits(a.index1Im, b.index1Im) &&
+           sameBits(a.Alpha2, b.Alpha2) && sameBits(a.index2Re, b.index2Re) && sameBits(a.index2Im, b.index2Im) &&
+           a.angleCount == b.angleCount && sameBits(a.startAngle, b.startAngle) && sameBits(a.endAngle, b.endAngle);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace coatedmie;
-    RunParameters p{};
-    std::string problem;
-    if (!parseParameterText(reinterpret_cast<const char*>(data), size, kName, p, problem)) {
+    RunParameters p{}, chunked{};
+    std::string problem, chunkedProblem;
+    const bool accepted = parseParameterText(reinterpret_cast<const char*>(data), size, kName, p, problem);
+    const std::size_t chunkSize = size > 0 ? data[size - 1] % 8 + 1 : 1;
+    require(parseParameterText(reinterpret_cast<const char*>(data), size, kName, chunked, chunkedProblem,
+                               chunkSize) == accepted);
+    require(chunkedProblem == problem && same(chunked, p));
+    if (!accepted) {
         require(problem.compare(0, sizeof kName - 1, kName) == 0);
         require(problem.size() < 300);
         for (char c : problem) require(c >= 0x20 && c < 0x7F);
@@ -44,10 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(length > 0 && static_cast<std::size_t>(length) < sizeof text);
     RunParameters again{};
     require(parseParameterText(text, static_cast<std::size_t>(length), kName, again, problem));
-    require(sameBits(again.Alpha1, p.Alpha1) && sameBits(again.index1Re, p.index1Re) &&
-            sameBits(again.index1Im, p.index1Im) && sameBits(again.Alpha2, p.Alpha2) &&
-            sameBits(again.index2Re, p.index2Re) && sameBits(again.index2Im, p.index2Im) &&
-            again.angleCount == p.angleCount && sameBits(again.startAngle, p.startAngle) &&
-            sameBits(again.endAngle, p.endAngle));
+    require(same(again, p));
     return 0;
 }

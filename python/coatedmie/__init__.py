@@ -1,45 +1,45 @@
-"""Light scattering and absorption by coated spheres.
+"""Light scattering and absorption by coated spheres: a homogeneous core inside a concentric homogeneous shell, in a
+non-absorbing medium; and by homogeneous spheres.
 
-A homogeneous core inside a concentric homogeneous shell, in a non-absorbing
-medium. Each layer is a size parameter (2 pi r n_medium / wavelength of its
-outer surface) and a complex refractive index relative to the medium. The
-layers may be given in either order: the larger size parameter is the shell
-(on a tie the first layer is a shell of zero thickness). Imaginary parts may be
-written in either sign convention (n + ik or n - ik); one negative imaginary
-part puts both indices in the negative convention, and both conventions give
-the same results. Efficiencies are cross-sections divided by pi r_outer^2, or
-by the core's pi r_core^2 when the shell index is exactly 1 + 0j.
+Two ways in:
 
-Every argument describing the layers may be a number or an array: arrays
-broadcast against each other as NumPy's ufuncs do, and each particle's values
-are bit for bit those of the call for that particle alone, which are those of
-the coatedmie program for the same input. Scalars in give Python numbers out.
+- In the units people think in: `core_shell` and `sphere` (efficiencies and cross-sections), `core_shell_scattering`
+  and `sphere_scattering` (amplitude functions, Mueller matrix, phase function, differential cross-section at given
+  angles) take the materials' refractive indices, the vacuum wavelength and diameters in one length unit, and the
+  medium's index; `distribution` and `lognormal` average over populations, `optical_coefficients` turns those
+  averages into coefficients in Mm^-1; `lookup_table` computes grids lazily with Dask.
+- In the engine's terms: `efficiencies`, `intensities`, `amplitudes`, `mueller`, `phase_function` and
+  `legendre_moments` take each layer as a size parameter (2 pi r n_medium / wavelength of its outer surface) and a
+  complex refractive index relative to the medium. The layers may be given in either order: the larger size
+  parameter is the shell (on a tie the first layer is a shell of zero thickness). Imaginary parts may be written
+  in either sign convention (n + ik or n - ik); one negative imaginary part puts both indices in the negative
+  convention, and both conventions give the same results. Efficiencies are cross-sections divided by
+  pi r_outer^2, or by the core's pi r_core^2 when the shell index is exactly 1 + 0j.
 
-The engine runs with the GIL released, so calls from several Python threads
-run side by side. Array calls share the particles out over `threads` threads
-(default: one per core the process may use; 1 computes in the calling
-thread); the results do not depend on the number of threads.
+Every argument describing the particles may be a number or an array: arrays broadcast against each other as
+NumPy's ufuncs do, and each particle's values are bit for bit those of the call for that particle alone, which are
+those of the coatedmie program for the same input. Scalars in give Python numbers out.
 
-Input the computation refuses: a size parameter that is not greater than 0 or
-below 1e-30, an index of modulus below 1e-4, a value that is not finite,
-|index| * size parameter above 1e7 for a layer, or a larger size parameter
-above 99621.09443326859 (more series terms than the tables hold). With
-invalid="raise" (the default) such a particle raises ValueError, naming its
-flat index in an array, before anything is computed; with invalid="nan" it
-gets N = 0 and NaN values, and the other particles are computed.
+The engine runs with the GIL released, so calls from several Python threads run side by side. Array calls share
+the particles out over `threads` threads (default: one per core the process may use; 1 computes in the calling
+thread); the results do not depend on the number of threads. Ctrl-C stops an array call within a particle's time
+and raises KeyboardInterrupt, in whatever thread it runs.
 
-Example:
-    >>> import coatedmie
-    >>> r = coatedmie.efficiencies(5, 1.5 + 0.01j, 3, 2.0 + 0.5j)
-    >>> r.N, round(r.Kext, 6), round(r.g, 6)
-    (20, 3.135894, 0.707214)
-    >>> coatedmie.efficiencies([1, 5, 20], 1.5 + 0.01j, [0.6, 3, 12], 2.0 + 0.5j).N
-    array([11, 20, 43])
-    >>> I1, I2 = coatedmie.intensities(5, 1.5 + 0.01j, 3, 2.0 + 0.5j, [0, 90, 180])
-    >>> S11, S12, S33, S34 = coatedmie.mueller(5, 1.5 + 0.01j, 3, 2.0 + 0.5j, [0, 90, 180])
-    >>> chi = coatedmie.legendre_moments(5, 1.5 + 0.01j, 3, 2.0 + 0.5j)
-    >>> len(chi), round(chi[0], 12), round(chi[1], 6)
-    (41, 1.0, 0.707214)
+Input the computation refuses: a size parameter that is not greater than 0 or below 1e-30, an index of modulus
+below 1e-4 or with a negative real part, a value that is not finite, ``|index| * size parameter`` above 1e7 for a
+layer, or a larger size parameter above 99621.09443326859 (more series terms than the tables hold). With invalid="raise" (the default) such a
+particle raises ValueError, naming its flat index in an array and the arguments that make it so, before anything
+is computed; with invalid="nan" it gets NaN values, and the other particles are computed. A result larger than the
+machine's memory raises MemoryError before anything is allocated.
+
+Examples
+--------
+>>> import coatedmie
+>>> r = coatedmie.efficiencies(5, 1.5 + 0.01j, 3, 2.0 + 0.5j)
+>>> r.N, round(r.Kext, 6), round(r.g, 6)
+(20, 3.135894, 0.707214)
+>>> round(coatedmie.sphere(1.333, 0.55, 10.0).Qext, 4)
+2.111
 """
 
 import operator
@@ -48,19 +48,41 @@ import numpy as np
 
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
                       mueller, phase_function)
-from .distributions import BulkOptics, ConvergenceWarning, LognormalOptics, distribution, lognormal
+from .distributions import (BulkOptics, ConvergenceWarning, LognormalOptics, OpticalCoefficients, distribution,
+                            lognormal, optical_coefficients)
 from .lookup import lookup_table
-from .units import CoreShell, core_shell
+from .particles import CoreShell, Scattering, core_shell, core_shell_scattering, sphere, sphere_scattering
 
-__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "amplitudes",
-           "angle_grid", "core_shell", "distribution", "efficiencies", "intensities", "legendre_moments", "lognormal",
-           "lookup_table", "mueller", "phase_function"]
+__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "OpticalCoefficients",
+           "Scattering", "amplitudes", "angle_grid", "core_shell", "core_shell_scattering", "distribution",
+           "efficiencies", "intensities", "legendre_moments", "lognormal", "lookup_table", "mueller",
+           "optical_coefficients", "phase_function", "sphere", "sphere_scattering"]
 
 
 def angle_grid(count, start, end):
-    """The program's angle grid in degrees: (i - 1) * step + start for
-    i = 1..count, step = (end - start) / (count - 1), the product and the sum
-    each rounded once; [start] for count 1, empty for count <= 0."""
+    """The coatedmie program's grid of scattering angles, in degrees.
+
+    (i - 1) * step + start for i = 1..count, step = (end - start) / (count - 1), the product and the sum each
+    rounded once, as the program computes them.
+
+    Parameters
+    ----------
+    count : int
+        Number of angles; 1 gives [start], 0 or less an empty grid.
+    start, end : float
+        First and last angle, in degrees.
+
+    Returns
+    -------
+    ndarray
+        The angles in degrees, float64.
+
+    Examples
+    --------
+    >>> import coatedmie
+    >>> coatedmie.angle_grid(5, 0, 180)
+    array([  0.,  45.,  90., 135., 180.])
+    """
     count = operator.index(count)
     if count <= 0:
         return np.empty(0)

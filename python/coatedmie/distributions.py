@@ -1,5 +1,5 @@
-"""Bulk optical properties of many coated spheres: a size spectrum in bins, or
-a lognormal number distribution integrated to a tolerance."""
+"""Bulk optical properties of populations of spheres: a size spectrum in bins, or a lognormal number distribution
+integrated to a tolerance; and the optical coefficients of a population from its number concentration."""
 
 import collections
 import math
@@ -8,35 +8,61 @@ import warnings
 
 import numpy as np
 
-from .units import _complex, _real, core_shell
+from ._description import LENGTH_UNITS, LIMITS, check_invalid, complex_, real, refusal, where
+from .particles import core_shell
 
 _CROSS_SECTIONS = ("Cext", "Csca", "Cabs", "Cback", "Cpr")
 
 BulkOptics = collections.namedtuple("BulkOptics", _CROSS_SECTIONS + ("g", "albedo", "lidar_ratio"))
-BulkOptics.__doc__ = """Optical properties per particle of a population of coated spheres.
+BulkOptics.__doc__ = """Optical properties per particle of a population of spheres.
 
-Cext, Csca, Cabs, Cback, Cpr  mean cross-sections over the particles, in the
-                              length unit squared (Cback: 4 pi times the mean
-                              differential cross-section at 180 degrees)
-g                             asymmetry parameter of the population, each
-                              particle's g weighted by its Csca
-albedo                        single-scattering albedo Csca / Cext; exactly 1
-                              when every particle's absorption is exactly 0
-lidar_ratio                   extinction-to-backscatter ratio 4 pi Cext / Cback,
-                              in steradians
-Python floats for one population, otherwise arrays."""
+Python floats for one population, otherwise arrays.
+
+Attributes
+----------
+Cext, Csca, Cabs, Cback, Cpr : float or ndarray
+    Mean cross-sections over the particles, in the square of the length unit (Cback: 4 pi times the mean
+    differential scattering cross-section at 180 degrees).
+g : float or ndarray
+    Asymmetry parameter of the population, each particle's g weighted by its Csca.
+albedo : float or ndarray
+    Single-scattering albedo Csca / Cext; exactly 1 when every particle's absorption is exactly 0.
+lidar_ratio : float or ndarray
+    Extinction-to-backscatter ratio 4 pi Cext / Cback, in steradians."""
 
 LognormalOptics = collections.namedtuple("LognormalOptics", BulkOptics._fields + ("particles_evaluated",))
-LognormalOptics.__doc__ = BulkOptics.__doc__.replace(
-    "Python floats", "particles_evaluated           coated spheres computed for the result\nPython numbers")
+LognormalOptics.__doc__ = BulkOptics.__doc__.replace("Python floats", "Python numbers") + """
+particles_evaluated : int or ndarray
+    Spheres computed for the result."""
+
+OpticalCoefficients = collections.namedtuple("OpticalCoefficients",
+                                             ("extinction", "scattering", "absorption", "backscatter"))
+OpticalCoefficients.__doc__ = """Optical coefficients of a population per unit length of path, in Mm^-1.
+
+Python floats for one population, otherwise arrays.
+
+Attributes
+----------
+extinction, scattering, absorption : float or ndarray
+    Extinction, scattering and absorption coefficients, in Mm^-1 (inverse megametres, 1e-6 m^-1).
+backscatter : float or ndarray
+    Backscatter coefficient, the differential scattering coefficient at 180 degrees (lidar's beta), in
+    Mm^-1 sr^-1; extinction / backscatter is the lidar ratio."""
 
 
 class ConvergenceWarning(RuntimeWarning):
     """lognormal() returns a result that may miss its rtol."""
 
 
+def _at(shape, k):
+    return f"at flat index {k} of shape {shape}: " if shape else ""
+
+
 def _bulk(number, particles, axis):
     """The population's BulkOptics values: sums along axis weighted by number."""
+    # Only the ratios of the numbers matter: scaled to at most 1, numbers
+    # near either end of the double range neither overflow nor underflow.
+    number = number / np.max(number, axis=axis, keepdims=True)
     total = np.sum(number, axis=axis)
     sums = {field: np.sum(number * getattr(particles, field), axis=axis) for field in _CROSS_SECTIONS}
     Cext, Csca, Cabs, Cback, Cpr = (sums[field] / total for field in _CROSS_SECTIONS)
@@ -47,51 +73,120 @@ def _bulk(number, particles, axis):
     return [Cext, Csca, Cabs, Cback, Cpr, g, albedo, lidar_ratio]
 
 
-def _where(shape, k):
-    return f"at flat index {k} of shape {shape}: " if shape else ""
-
-
 def distribution(m_core, m_shell, wavelength, d_core, d_shell, number, n_medium=1.0, *, axis=-1, threads=None,
                  invalid="raise"):
     """Optical properties per particle of coated spheres in size bins.
 
-    The arguments of core_shell() describe the particles of each bin, and
-    number gives how many particles each bin holds (a measured size spectrum,
-    or a number concentration per bin). All arguments broadcast as in NumPy;
-    the bins are summed along axis (an int or a tuple of them, or None for
-    all axes), so that a wavelength column against a row of bins,
-    core_shell(wavelength[:, None], ..., d_shell[None, :]), gives a
-    spectrum. The result is BulkOptics: mean cross-sections
-    sum(number * C) / sum(number), g weighted by number * Csca, albedo and
-    lidar ratio from the means; only the ratios of the numbers matter.
+    All arguments broadcast as in NumPy; the bins are summed along `axis`, so that a wavelength column against a
+    row of bins, ``distribution(m_core, m_shell, wavelength[:, None], d_core, d_shell, number)``, gives a spectrum.
+    The mean cross-sections are sum(number C) / sum(number), g is weighted by number Csca, albedo and lidar ratio
+    come from the means; only the ratios of the numbers matter.
 
-    number must be finite and not negative, and add up to more than 0 along
-    axis; else ValueError. threads and invalid as in core_shell(); a refused
-    particle makes the results of its population NaN with invalid="nan".
+    Parameters
+    ----------
+    m_core, m_shell, wavelength, d_core, d_shell : array_like
+        The particles of each bin, as in `core_shell` (lengths in one unit).
+    number : array_like
+        Particles in each bin (a measured size spectrum, or a number concentration per bin): finite, at least 0,
+        more than 0 in sum along `axis`.
+    n_medium : float or array_like, optional
+        Real refractive index of the surrounding medium; default 1.
+    axis : int, tuple of int or None, optional
+        The axis or axes of the bins (None: all); default the last.
+    threads, invalid : optional
+        As in `core_shell`; with ``invalid='nan'`` a refused particle makes its population's results NaN.
 
-    Example: soot cores of 0.2 of the diameter in sulphate (1.43), three
-    bins of diameters in um at 0.55 um; Cext in um^2:
-        >>> r = distribution(1.75 + 0.44j, 1.43, 0.55, [0.02, 0.04, 0.08], [0.1, 0.2, 0.4], [1000, 100, 10])
-        >>> round(r.Cext, 6), round(r.albedo, 3), round(r.lidar_ratio, 1)
-        (0.00288, 0.961, 32.6)
+    Returns
+    -------
+    BulkOptics
+        Cext, Csca, Cabs, Cback, Cpr (in the square of the length unit), g, albedo, lidar_ratio (sr), for each
+        population. `optical_coefficients` turns them into coefficients per unit length of path.
+
+    Raises
+    ------
+    ValueError
+        A number that is negative or not finite, numbers that add up to 0, and the refusals of `core_shell`.
+    TypeError, MemoryError, KeyboardInterrupt
+        As in `core_shell`.
+
+    Examples
+    --------
+    Soot cores of 0.2 of the diameter in sulphate (1.43), three bins of diameters in um at 0.55 um, in particles
+    per cm^3; Cext in um^2, and the coefficients in Mm^-1:
+
+    >>> from coatedmie import distribution, optical_coefficients
+    >>> number = [1000, 100, 10]
+    >>> r = distribution(1.75 + 0.44j, 1.43, 0.55, [0.02, 0.04, 0.08], [0.1, 0.2, 0.4], number)
+    >>> round(r.Cext, 6), round(r.albedo, 3), round(r.lidar_ratio, 1)
+    (0.00288, 0.961, 32.6)
+    >>> b = optical_coefficients(r, sum(number), "um")
+    >>> round(b.extinction, 3), round(b.absorption, 3)
+    (3.197, 0.125)
     """
-    number = _real(number, "number")
+    check_invalid(invalid)
+    number = real(number, "number")
     bad = ~(np.isfinite(number) & (number >= 0))
     if bad.any():
         k = int(np.flatnonzero(bad)[0])
-        raise ValueError(f"number {_where(number.shape, k)}must be finite and at least 0, found {number.flat[k]!r}")
+        raise ValueError(f"number {_at(number.shape, k)}must be finite and at least 0, found {number.flat[k]!r}")
     shape = np.broadcast_shapes(*(np.shape(a) for a in (m_core, m_shell, wavelength, d_core, d_shell, n_medium)),
                                 number.shape)
-    total = np.sum(np.broadcast_to(number, shape), axis=axis)
-    if np.any(total == 0):
-        k = int(np.flatnonzero(total == 0)[0])
-        raise ValueError(f"number {_where(np.shape(total), k)}adds up to 0 along axis {axis}: no particles")
+    largest = np.max(np.broadcast_to(number, shape), axis=axis)
+    if np.any(largest == 0):
+        k = int(np.flatnonzero(largest == 0)[0])
+        raise ValueError(f"number {_at(np.shape(largest), k)}adds up to 0 along axis {axis}: no particles")
     particles = core_shell(m_core, m_shell, wavelength, d_core, d_shell, n_medium, threads=threads, invalid=invalid)
     particles = type(particles)(*(np.broadcast_to(value, shape) for value in particles))
     values = _bulk(np.broadcast_to(number, shape), particles, axis)
     if not np.shape(values[0]):
         return BulkOptics(*(float(v) for v in values))
     return BulkOptics(*values)
+
+
+def optical_coefficients(optics, number_concentration, length_unit):
+    """Extinction, scattering, absorption and backscatter coefficients of a population, in Mm^-1.
+
+    The coefficient of each process is the number concentration times the mean cross-section: with particles per
+    cm^3 and cross-sections in um^2 that is Mm^-1 as it stands, with nm^2 a millionth of it.
+
+    Parameters
+    ----------
+    optics : BulkOptics or LognormalOptics
+        The mean cross-sections of the population, from `distribution` or `lognormal`.
+    number_concentration : float or array_like
+        Particles per cm^3 of the population (for `distribution`, the sum of the numbers of its bins when they are
+        concentrations); broadcast against the fields of `optics`.
+    length_unit : {'nm', 'um', 'µm', 'mm', 'cm', 'm'}
+        The length unit of the wavelength and diameters that gave `optics`.
+
+    Returns
+    -------
+    OpticalCoefficients
+        extinction, scattering, absorption in Mm^-1, backscatter in Mm^-1 sr^-1.
+
+    Raises
+    ------
+    ValueError
+        An unknown length unit.
+
+    Examples
+    --------
+    1000 soot particles per cm^3 coated with sulphate, of count median diameter 200 nm, at 550 nm:
+
+    >>> from coatedmie import lognormal, optical_coefficients
+    >>> b = optical_coefficients(lognormal(1.75 + 0.44j, 1.43, 550, 200, 1.6, 0.4), 1000, "nm")
+    >>> round(b.extinction, 2), round(b.absorption, 2), round(b.extinction / b.backscatter, 1)
+    (66.34, 10.25, 81.3)
+    """
+    if length_unit not in LENGTH_UNITS:
+        raise ValueError(f"length_unit must be one of {', '.join(LENGTH_UNITS)}, found {length_unit!r}")
+    # cm^-3 = 1e6 m^-3; Mm^-1 = 1e-6 m^-1.
+    per_megametre = 1e12 * LENGTH_UNITS[length_unit] ** 2 * real(number_concentration, "number_concentration")
+    values = [per_megametre * optics.Cext, per_megametre * optics.Csca, per_megametre * optics.Cabs,
+              per_megametre * optics.Cback / (4 * np.pi)]
+    if not np.shape(values[0]):
+        return OpticalCoefficients(*(float(v) for v in values))
+    return OpticalCoefficients(*values)
 
 
 def _upper_normal_tail(z):
@@ -118,16 +213,15 @@ def _ripple_spacing(index):
 
 
 def _largest_and_smallest_size_parameters(layers, core_fraction):
-    """The range of outer size parameters the engine accepts for these layers:
-    |m| x at most 1e7 for each layer, at most 99621 terms' worth of size, and
-    size parameters of at least 1e-30."""
-    largest = 99621.0
+    """The range of outer size parameters the engine accepts for these layers: |m| x at most 1e7 for each layer,
+    no more terms than its tables hold, and an outer size parameter of at least 1e-30 (a core below that is no
+    core, as core_shell has it)."""
+    largest = LIMITS["max_outer_size_parameter"]
     if core_fraction < 1:
-        largest = min(largest, 1e7 / abs(layers["shell"]))
+        largest = min(largest, LIMITS["max_index_times_size"] / abs(layers["shell"]))
     if core_fraction > 0:
-        largest = min(largest, 1e7 / (abs(layers["core"]) * core_fraction))
-    smallest = 1e-30 / core_fraction if core_fraction > 0 else 1e-30
-    return largest * (1 - 1e-9), smallest * (1 + 1e-9)
+        largest = min(largest, LIMITS["max_index_times_size"] / (abs(layers["core"]) * core_fraction))
+    return largest * (1 - 1e-9), LIMITS["min_size_parameter"] * (1 + 1e-9)
 
 
 class _LognormalSum:
@@ -302,17 +396,16 @@ def _lognormal_one(particle, rtol, max_particles, threads, invalid):
 
 def _parameter_problem(m_core, m_shell, wavelength, median, gsd, core_fraction, n_medium):
     """The reason a lognormal population is refused, or None."""
-    for name, value in (("m_core", m_core), ("m_shell", m_shell)):
-        if not np.isfinite(value):
-            return f"{name} must be finite, found {value!r}"
-    for name, value in (("wavelength", wavelength), ("median_diameter", median), ("n_medium", n_medium)):
-        if not (np.isfinite(value) and value > 0):
-            return f"{name} must be finite and greater than 0, found {value!r}"
-    if not (np.isfinite(gsd) and gsd >= 1):
+    if not (math.isfinite(gsd) and gsd >= 1):
         return f"gsd must be finite and at least 1, found {gsd!r}"
-    if not (np.isfinite(core_fraction) and 0 <= core_fraction <= 1):
+    if not (math.isfinite(core_fraction) and 0 <= core_fraction <= 1):
         return f"core_fraction must be from 0 to 1, found {core_fraction!r}"
-    return None
+    # The median particle, for the refusals that do not depend on size.
+    names = {"m_core": "m_core", "m_shell": "m_shell", "wavelength": "wavelength", "n_medium": "n_medium",
+             "d_shell": "median_diameter", "d_core": "core_fraction * median_diameter"}
+    d_core = core_fraction * median if math.isfinite(median) else 0.0
+    return refusal(dict(m_core=m_core, m_shell=m_shell, wavelength=wavelength, d_core=d_core, d_shell=median,
+                        n_medium=n_medium), names)
 
 
 def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, n_medium=1.0, *, rtol=1e-6,
@@ -320,52 +413,76 @@ def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, 
     """Optical properties per particle of a lognormal population of coated spheres.
 
     The outer diameters d follow the lognormal number distribution
+
         dN / d ln d = exp(-(ln d - ln median_diameter)^2 / (2 ln(gsd)^2)) / (sqrt(2 pi) ln gsd)
-    of count median diameter median_diameter (in the unit of the wavelength)
-    and geometric standard deviation gsd (at least 1; 1 is a single size);
-    every core has the diameter core_fraction * d (0 to 1). Indices,
-    wavelength and medium as in core_shell(). The result is LognormalOptics:
-    the fields of BulkOptics (see distribution()) and particles_evaluated.
 
-    The integral over ln d is a trapezoid rule in a variable whose steps are
-    steps in ln d for small particles and steps in size parameter for large
-    ones, where the resonance ripple of weak absorbers repeats, starting at
-    half the ripple's spacing. It halves the steps until three successive
-    sums agree within rtol relative in every returned quantity (give or take
-    1e-12 of Cext, or of 1 for g and the albedo, that rounding leaves): two
-    sums alone can agree while both miss the same resonances. Each halving's
-    new particles are one core_shell() call. The range of ln d grows until
-    what it leaves out holds less than rtol / 10 of each mean, judged from the
-    cross-sections at its ends, taken to grow beyond them at least like d^2
-    and at most like d^8; sizes beyond the engine's (size parameter 99621,
-    |m| x 1e7) stay out.
+    and every core has the diameter core_fraction d.
 
-    rtol from 1e-12 to 0.1. At most max_particles particles are computed (the
-    first grid taking up to a quarter of them, its steps coarsened to fit);
-    where that ends the work before rtol is met, or a tail stays out that
-    holds more than rtol / 10, the result comes with a ConvergenceWarning
-    saying so. The time grows with the size parameters the distribution
-    reaches, and with weak absorption: the resonances of large weakly
-    absorbing particles are far narrower than their spacing, and the
-    backscatter converges slowly over them. Water drops with soot cores, of
-    median diameter 0.6 um and gsd 1.8 at 0.55 um, take 4289 particles for
-    rtol 1e-3, 47745 for 1e-4 and 611329 for 1e-6, beyond the default
-    max_particles.
+    The integral over ln d is a trapezoid rule in a variable whose steps are steps in ln d for small particles and
+    steps in size parameter for large ones, where the resonance ripple of weak absorbers repeats, starting at half
+    the ripple's spacing. It halves the steps until three successive sums agree within rtol relative in every
+    returned quantity (give or take 1e-12 of Cext, or of 1 for g and the albedo, that rounding leaves): two sums
+    alone can agree while both miss the same resonances. Each halving's new particles are one `core_shell` call.
+    The range of ln d grows until what it leaves out holds less than rtol / 10 of each mean, judged from the
+    cross-sections at its ends, taken to grow beyond them at least like d^2 and at most like d^8; sizes beyond the
+    engine's (size parameter 99621, ``|m| x`` 1e7) stay out, and cores below its smallest size parameter are no cores,
+    as in `core_shell`.
 
-    Every argument may be an array; arrays broadcast as in NumPy (a spectrum
-    is arrays of wavelengths and of the indices that go with them), each
-    population is integrated on its own as if alone, particles_evaluated is
-    an array of integers, and one warning tells how many populations fell
-    short. threads and invalid as in core_shell(): a population that cannot
-    be (gsd below 1, core_fraction outside 0 to 1, an index the engine
-    refuses, ...) raises ValueError naming it, or with invalid="nan" gets
-    NaN and particles_evaluated 0.
+    The time grows with the size parameters the distribution reaches, and with weak absorption: the resonances of
+    large weakly absorbing particles are far narrower than their spacing, and the backscatter converges slowly
+    over them. Water drops with soot cores, of median diameter 0.6 um and gsd 1.8 at 0.55 um, take 4289 particles
+    for rtol 1e-3, 47745 for 1e-4 and 611329 for 1e-6, beyond the default max_particles.
 
-    Example: soot cores of 0.4 of the diameter in sulphate shells (1.43),
-    median diameter 0.2 um, gsd 1.6, at 0.55 um; Cext in um^2:
-        >>> r = lognormal(1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4)
-        >>> round(r.Cext, 6), round(r.g, 4), round(r.lidar_ratio, 1), r.particles_evaluated
-        (0.066335, 0.6369, 81.3, 3393)
+    Parameters
+    ----------
+    m_core, m_shell, wavelength : array_like
+        The materials' indices n + ik and the vacuum wavelength, as in `core_shell`.
+    median_diameter : float or array_like
+        Count median diameter of the outer diameters, in the unit of the wavelength.
+    gsd : float or array_like
+        Geometric standard deviation, at least 1 (1 is a single size).
+    core_fraction : float or array_like
+        Core diameter over outer diameter, from 0 to 1.
+    n_medium : float or array_like, optional
+        Real refractive index of the surrounding medium; default 1.
+    rtol : float, optional
+        Relative tolerance, from 1e-12 to 0.1; default 1e-6.
+    max_particles : int, optional
+        Most particles computed per population, at least 100 (the first grid takes up to a quarter of them, its
+        steps coarsened to fit); default 200000.
+    threads, invalid : optional
+        As in `core_shell`; with ``invalid='nan'`` a refused population gets NaN and particles_evaluated 0.
+
+    Returns
+    -------
+    LognormalOptics
+        The fields of `BulkOptics` and particles_evaluated; every argument may be an array, arrays broadcast as in
+        NumPy (a spectrum is arrays of wavelengths and of the indices that go with them), and each population is
+        integrated on its own as if alone.
+
+    Raises
+    ------
+    ValueError
+        A population that cannot be (gsd below 1, core_fraction outside 0 to 1, an index the engine refuses, ...),
+        named by its flat index, or a bad rtol or max_particles.
+    TypeError, MemoryError, KeyboardInterrupt
+        As in `core_shell`.
+
+    Warns
+    -----
+    ConvergenceWarning
+        Where max_particles ends the work before rtol is met, or a tail stays out that holds more than rtol / 10:
+        one warning telling how many populations fell short.
+
+    Examples
+    --------
+    Soot cores of 0.4 of the diameter in sulphate shells (1.43), median diameter 0.2 um, gsd 1.6, at 0.55 um; Cext
+    in um^2:
+
+    >>> from coatedmie import lognormal
+    >>> r = lognormal(1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4)
+    >>> round(r.Cext, 6), round(r.g, 4), round(r.lidar_ratio, 1), r.particles_evaluated
+    (0.066335, 0.6369, 81.3, 3393)
     """
     rtol = float(rtol)
     if not 1e-12 <= rtol <= 0.1:
@@ -373,33 +490,26 @@ def lognormal(m_core, m_shell, wavelength, median_diameter, gsd, core_fraction, 
     max_particles = operator.index(max_particles)
     if max_particles < 100:
         raise ValueError(f"max_particles must be at least 100, found {max_particles}")
-    if invalid not in ("raise", "nan"):
-        raise ValueError(f"invalid must be 'raise' or 'nan', found {invalid!r}")
-    arguments = np.broadcast_arrays(_complex(m_core, "m_core"), _complex(m_shell, "m_shell"),
-                                    _real(wavelength, "wavelength"), _real(median_diameter, "median_diameter"),
-                                    _real(gsd, "gsd"), _real(core_fraction, "core_fraction"),
-                                    _real(n_medium, "n_medium"))
+    check_invalid(invalid)
+    arguments = np.broadcast_arrays(complex_(m_core, "m_core"), complex_(m_shell, "m_shell"),
+                                    real(wavelength, "wavelength"), real(median_diameter, "median_diameter"),
+                                    real(gsd, "gsd"), real(core_fraction, "core_fraction"), real(n_medium, "n_medium"))
     shape = arguments[0].shape
+    populations = [[a[index].item() for a in arguments] for index in np.ndindex(shape)]
+    problems = [_parameter_problem(*population) for population in populations]
+    if invalid == "raise":
+        for k, problem in enumerate(problems):
+            if problem:
+                raise ValueError(where(shape, k, "population") + problem)
     values = np.full(shape + (8,), math.nan)
     counts = np.zeros(shape, dtype=np.int64)
     notes = []
-    for k, index in enumerate(np.ndindex(shape)):
-        population = [a[index].item() for a in arguments]
-        problem = _parameter_problem(*population)
-        if problem and invalid == "raise":
-            raise ValueError(f"population {_where(shape, k)}" + problem if shape else problem)
+    for k, (index, population, problem) in enumerate(zip(np.ndindex(shape), populations, problems)):
         if problem:
-            continue
-        try:  # the engine's refusals of these materials, for the median particle rather than one of the grid
-            m_core_k, m_shell_k, wavelength_k, median, _, core_fraction_k, n_medium_k = population
-            core_shell(m_core_k, m_shell_k, wavelength_k, core_fraction_k * median, median, n_medium_k)
-        except ValueError as refused:
-            if invalid == "raise":
-                raise ValueError(f"population {_where(shape, k)}{refused}" if shape else str(refused)) from None
             continue
         values[index], counts[index], note = _lognormal_one(population, rtol, max_particles, threads, invalid)
         if note:
-            notes.append(f"{_where(shape, k)}{note}")
+            notes.append(f"{_at(shape, k)}{note}")
     if notes:
         count = f"{len(notes)} of {counts.size} populations: first " if shape else ""
         warnings.warn(f"lognormal: {count}{notes[0]}", ConvergenceWarning, stacklevel=2)

@@ -8,11 +8,11 @@ import warnings
 
 import numpy as np
 
-from ._engine import __version__, _refused, legendre_moments, mueller, phase_function
-from .units import _complex, _real, core_shell
-from .units import _engine_layers as _layers_and_refusals
+from ._description import Particles, complex_, real
+from ._engine import __version__, legendre_moments, mueller, phase_function
+from .particles import core_shell
 
-ARGUMENTS = ("m_core", "m_shell", "wavelength", "d_core", "d_shell", "n_medium")
+_ARGUMENTS = ("m_core", "m_shell", "wavelength", "d_core", "d_shell", "n_medium")
 _INDICES = ("m_core", "m_shell")
 
 # Particles per chunk by default, divided by the angles or moments each one
@@ -43,10 +43,6 @@ def _table_modules():
     return xarray, dask.array
 
 
-def _engine_layers(*arguments):
-    return _layers_and_refusals(*np.broadcast_arrays(*arguments))[:4]
-
-
 # The blocks' kernels: plain NumPy functions of one block of each argument,
 # the engine in the calling thread since the scheduler runs blocks in parallel.
 def _kernel_on_blocks(kernel, expansions, parameters, *blocks):
@@ -57,7 +53,7 @@ def _kernel_on_blocks(kernel, expansions, parameters, *blocks):
 
 
 def _refused_block(*arguments):
-    return _refused(*_engine_layers(*arguments))
+    return Particles(*arguments).refused
 
 
 def _efficiency_block(*arguments):
@@ -65,19 +61,19 @@ def _efficiency_block(*arguments):
 
 
 def _angular_block(*arguments, angles):
-    layers = _engine_layers(*arguments)
+    layers = Particles(*arguments).layers
     return (*mueller(*layers, angles, threads=1, invalid="nan"),
             phase_function(*layers, angles, threads=1, invalid="nan"))
 
 
 def _moment_block(*arguments, count):
-    return legendre_moments(*_engine_layers(*arguments), count, threads=1, invalid="nan")
+    return legendre_moments(*Particles(*arguments).layers, count, threads=1, invalid="nan")
 
 
 def _labelled(xr, name, value):
     """The argument as a DataArray of float64 (complex128 for an index): a
     1-D array along a dimension of its own name."""
-    convert = _complex if name in _INDICES else _real
+    convert = complex_ if name in _INDICES else real
     if isinstance(value, xr.DataArray):
         array = value.copy(data=convert(value.values, name))
     else:
@@ -150,10 +146,15 @@ def _variable_attributes(length_unit):
 
 def _chunk_sizes(dask_array, sizes, chunks, particles):
     chunks, chunks_by_dim = dict.fromkeys(sizes, "auto") if chunks is None else chunks, {}
+    if not isinstance(chunks, dict):
+        raise TypeError(f"chunks must be None or a dict of dimension -> chunk size, found {chunks!r}")
     unknown = sorted(set(chunks) - set(sizes))
     if unknown:
         raise ValueError(f"chunks names {unknown}, not among the dimensions the particles span, {list(sizes)} "
                          "(each chunk holds every angle and moment)")
+    for dim, size in chunks.items():
+        if size != "auto" and not (isinstance(size, (int, np.integer)) and not isinstance(size, bool) and size >= 1):
+            raise ValueError(f"chunks: {dim} = {size!r}, expected a whole number of at least 1 or \"auto\"")
     normalized = dask_array.core.normalize_chunks(tuple(chunks.get(dim, -1) for dim in sizes), tuple(sizes.values()),
                                                   limit=particles * 8, dtype=np.float64)
     # Dask's "auto" leaves a remainder chunk (100 as 64 + 36); as many chunks
@@ -168,66 +169,89 @@ def _chunk_sizes(dask_array, sizes, chunks, particles):
 
 def lookup_table(m_core, m_shell, wavelength, d_core, d_shell, n_medium=1.0, *, angles=None, moments=0, chunks=None,
                  length_unit=None):
-    """A lazy xarray.Dataset of core_shell's quantities over a grid.
+    """A lazy xarray.Dataset of core_shell's quantities over a grid, computed in chunks by Dask.
 
-    The arguments are those of core_shell, each a number, a 1-D array or an
-    xarray.DataArray. They broadcast by dimension name: a 1-D array spans a
-    dimension named after its argument, a DataArray keeps its own dimensions
-    and coordinates (which must agree exactly with the others'). So an index
-    tabulated as a DataArray over "wavelength" follows the wavelength axis,
-    and a coating of given thickness is d_shell = d_core + 2 thickness, a
-    DataArray over ("d_core", "thickness"). Dimensions come in the order the
+    The arguments broadcast by dimension name: a 1-D array spans a dimension named after its argument, a DataArray
+    keeps its own dimensions and coordinates (which must agree exactly with the others'). So an index tabulated as
+    a DataArray over "wavelength" follows the wavelength axis, and a coating of given thickness is
+    d_shell = d_core + 2 thickness, a DataArray over ("d_core", "thickness"). Dimensions come in the order the
     arguments first name them, then "angle" and "moment".
 
-    Data variables: Qext, Qsca, Qabs, Qback, Qpr, g, albedo, Cext, Csca,
-    Cabs, Cback, Cpr as in core_shell; with angles (degrees, 1-D) also S11,
-    S12, S33, S34 (coatedmie.mueller) and phase_function along "angle"; with
-    moments = L > 0, legendre_moment along "moment", chi_0 .. chi_{L-1}. The
-    arguments are coordinates: the real ones under their own names, each
-    index as {name}_real and {name}_imag, since netCDF holds no complex
-    numbers (a 1-D index array spans a dimension of its name without
-    coordinate values). length_unit names the unit of the wavelength and
-    diameters for the attributes (a UDUNITS symbol such as "nm" or "um";
-    cross-sections get its square, "nm2"); without it, the length variables
-    say in a comment that they share the wavelength's unknown unit, and the
-    Dataset does not claim to follow the CF conventions.
+    Nothing is computed until ``.compute()``, ``.load()`` or ``.to_netcdf()`` (python3-netcdf4), which run on
+    Dask's active scheduler: threads by default, or the workers of a dask.distributed Client. Every value is bit for
+    bit that of the direct call for the same particle, whatever the chunks and the scheduler: `core_shell`, and
+    `mueller`, `phase_function` and ``legendre_moments(..., count=L)`` with the size parameters and relative indices
+    `core_shell` gives the engine. Ctrl-C stops the computation's engine calls in Dask's threads too.
 
-    The values are computed in chunks of the particles' dimensions, every
-    angle and moment in each chunk; chunks=None makes chunks of about 131072
-    particles (divided by the number of angles or of moments, whichever is
-    larger); a dict of dimension -> chunk size (or "auto") sets them, the
-    dimensions it leaves out whole. Nothing is computed until .compute(),
-    .load() or .to_netcdf() (python3-netcdf4), which run on Dask's active
-    scheduler: threads by default, or the workers of a dask.distributed
-    Client. Every value is bit for bit that of the direct call for the same
-    particle, whatever the chunks and the scheduler: core_shell, and mueller,
-    phase_function and legendre_moments(..., count=L) with the size
-    parameters and relative indices core_shell gives the engine.
+    Parameters
+    ----------
+    m_core, m_shell : complex, 1-D array_like or xarray.DataArray
+        Refractive indices n + ik of the core's and the shell's materials.
+    wavelength : float, 1-D array_like or xarray.DataArray
+        Vacuum wavelength, in any length unit.
+    d_core, d_shell : float, 1-D array_like or xarray.DataArray
+        Diameters of the core and of the whole particle, in the unit of the wavelength.
+    n_medium : float, 1-D array_like or xarray.DataArray, optional
+        Real refractive index of the medium; default 1.
+    angles : float or 1-D array_like, optional
+        Scattering angles in degrees, finite, for the Mueller matrix and the phase function.
+    moments : int, optional
+        Legendre moments per particle, chi_0 .. chi_{L-1}; default 0, none.
+    chunks : dict, optional
+        Dimension -> chunk size (a whole number of at least 1, or "auto"); the dimensions it leaves out stay whole.
+        None (default): chunks of about 131072 particles, divided by the number of angles or of moments, whichever
+        is larger. Each chunk holds every angle and moment of its particles.
+    length_unit : str, optional
+        The UDUNITS symbol of the wavelength's and diameters' unit, such as "nm" or "um", for the attributes
+        (cross-sections get its square, "nm2"). Without it the length variables say in a comment that their unit is
+        not named, and the Dataset does not claim to follow the CF conventions.
 
-    A point the computation refuses (a core larger than its shell, a size
-    beyond capacity: see core_shell and the engine's limits) is NaN in every
-    variable. The attribute invalid_points counts them; lookup_table finds it
-    at once with a NumPy pass over the grid that applies the input rules
-    without running the engine, on Dask's threads.
+    Returns
+    -------
+    xarray.Dataset
+        Data variables Qext, Qsca, Qabs, Qback, Qpr, g, albedo, Cext, Csca, Cabs, Cback, Cpr as in `core_shell`;
+        with angles also S11, S12, S33, S34 (`mueller`) and phase_function along "angle"; with moments,
+        legendre_moment along "moment". The arguments are coordinates: the real ones under their own names, each
+        index as {name}_real and {name}_imag, since netCDF holds no complex numbers (a 1-D index array spans a
+        dimension of its name without coordinate values). A point the computation refuses (a core larger than its
+        shell, a size beyond the engine's limits) is NaN in every variable; the attribute invalid_points counts
+        them, found at once by a NumPy pass over the grid that applies the input rules without running the engine.
 
-    Example: water drops with a 40 nm core of soot at three wavelengths:
-        >>> table = lookup_table(1.75 + 0.44j, 1.33, [450, 550, 650], 40, [100, 200], length_unit="nm")
-        >>> table.Qext.dims, table.Cext.attrs["units"], table.attrs["invalid_points"]
-        (('wavelength', 'd_shell'), 'nm2', 0)
-        >>> round(float(table.Qext.sel(wavelength=550, d_shell=200)), 6)
-        0.162824
+    Raises
+    ------
+    ImportError
+        Without xarray and Dask.
+    ValueError
+        Coordinates that disagree, an argument of more than one dimension, angles that are not finite, a negative
+        moments, chunks of unknown dimensions or sizes.
+    TypeError
+        Arguments that are not numbers, chunks that are not a dict.
+
+    Examples
+    --------
+    Water drops with a 40 nm core of soot at three wavelengths:
+
+    >>> from coatedmie import lookup_table
+    >>> table = lookup_table(1.75 + 0.44j, 1.33, [450, 550, 650], 40, [100, 200], length_unit="nm")
+    >>> table.Qext.dims, table.Cext.attrs["units"], table.attrs["invalid_points"]
+    (('wavelength', 'd_shell'), 'nm2', 0)
+    >>> round(float(table.Qext.sel(wavelength=550, d_shell=200)), 6)
+    0.162824
     """
     xr, dask_array = _table_modules()
     arrays = {name: _labelled(xr, name, value) for name, value in
-              zip(ARGUMENTS, (m_core, m_shell, wavelength, d_core, d_shell, n_medium))}
+              zip(_ARGUMENTS, (m_core, m_shell, wavelength, d_core, d_shell, n_medium))}
     try:
-        arrays = dict(zip(ARGUMENTS, xr.align(*arrays.values(), join="exact")))
+        arrays = dict(zip(_ARGUMENTS, xr.align(*arrays.values(), join="exact")))
     except ValueError as error:
         raise ValueError(f"the arguments' coordinates disagree: {error}") from None
 
-    angle_values = None if angles is None else np.atleast_1d(_real(angles, "angles"))
+    angle_values = None if angles is None else np.atleast_1d(real(angles, "angles"))
     if angle_values is not None and angle_values.ndim != 1:
         raise ValueError(f"angles must be a number or a 1-D array, found shape {angle_values.shape}")
+    if angle_values is not None and not np.all(np.isfinite(angle_values)):
+        k = int(np.flatnonzero(~np.isfinite(angle_values))[0])
+        raise ValueError(f"angles must be finite, found {angle_values[k]!r} at index {k}")
     moments = operator.index(moments)
     if moments < 0:
         raise ValueError(f"moments must be at least 0, found {moments}")

@@ -23,8 +23,9 @@ std::string exactly(const RunParameters& p) {
     return text;
 }
 
-bool parse(const std::string& text, RunParameters& parameters, std::string& problem) {
-    return parseParameterText(text.data(), text.size(), "Parameter_in.txt", parameters, problem);
+bool parse(const std::string& text, RunParameters& parameters, std::string& problem,
+           std::size_t chunkSize = kParameterChunkSize) {
+    return parseParameterText(text.data(), text.size(), "Parameter_in.txt", parameters, problem, chunkSize);
 }
 
 // The case file's C escapes: \t \n \v \f \r \\ and \xHH.
@@ -46,8 +47,8 @@ std::string unescaped(const std::string& text) {
 
 // Accepted texts hand out their nine values bit for bit (the expected ones
 // read here by the C library); refused ones name the line, the value and what
-// was found, and hand out nothing.
-TEST(ParameterText, EveryCaseOfTheCaseFile) {
+// was found, and hand out nothing; whatever chunks the bytes arrive in.
+TEST(ParameterText, EveryCaseOfTheCaseFileInChunksOfAnySize) {
     std::ifstream file(COATEDMIE_TEST_DATA_DIR "/parameter_texts.txt");
     ASSERT_TRUE(file.is_open()) << "parameter_texts.txt missing";
     const RunParameters untouched{-1.0, -1.0, -1.0, -1.0, -1.0, -1.0, -1, -1.0, -1.0};
@@ -57,24 +58,44 @@ TEST(ParameterText, EveryCaseOfTheCaseFile) {
         std::istringstream fields(line);
         std::string kind, name, text, expected;
         for (std::string* field : {&kind, &name, &text, &expected}) std::getline(fields, *field, '\t');
-        SCOPED_TRACE(name);
-        RunParameters parameters = untouched, values{};
-        std::string problem;
-        const bool accepted = parse(unescaped(text), parameters, problem);
-        ++cases[accepted];
-        if (kind == "accept") {
-            std::istringstream(expected) >> values.Alpha1 >> values.index1Re >> values.index1Im >> values.Alpha2 >>
-                values.index2Re >> values.index2Im >> values.angleCount >> values.startAngle >> values.endAngle;
-            EXPECT_TRUE(accepted) << problem;
-            EXPECT_EQ(exactly(parameters), exactly(values));
-        } else {
-            EXPECT_FALSE(accepted);
-            EXPECT_EQ(problem, "Parameter_in.txt" + unescaped(expected));
-            EXPECT_EQ(exactly(parameters), exactly(untouched)) << "values handed out from a refused file";
+        RunParameters values{};
+        std::istringstream(expected) >> values.Alpha1 >> values.index1Re >> values.index1Im >> values.Alpha2 >>
+            values.index2Re >> values.index2Im >> values.angleCount >> values.startAngle >> values.endAngle;
+        for (std::size_t chunkSize : {kParameterChunkSize, std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+            SCOPED_TRACE(name + ", chunks of " + std::to_string(chunkSize));
+            RunParameters parameters = untouched;
+            std::string problem;
+            const bool accepted = parse(unescaped(text), parameters, problem, chunkSize);
+            cases[accepted] += chunkSize == kParameterChunkSize;
+            if (kind == "accept") {
+                EXPECT_TRUE(accepted) << problem;
+                EXPECT_EQ(exactly(parameters), exactly(values));
+            } else {
+                EXPECT_FALSE(accepted);
+                EXPECT_EQ(problem, "Parameter_in.txt" + unescaped(expected));
+                EXPECT_EQ(exactly(parameters), exactly(untouched)) << "values handed out from a refused file";
+            }
         }
     }
     EXPECT_EQ(cases[true], 19);
     EXPECT_EQ(cases[false], 32);
+}
+
+// A value's text of kLongestValueText bytes is read; one byte more, or an
+// exponent just past the limit, is refused by name; in one chunk or byte by byte.
+TEST(ParameterText, LongestValueText) {
+    const std::string zeros(kLongestValueText - 5, '0');
+    const std::string tooLong = "Parameter_in.txt, line 1: the real part of index1 is longer than 65536 characters, "
+                                "found \"" + std::string(24, '0') + "...\"";
+    for (std::size_t chunkSize : {kParameterChunkSize, std::size_t{1}}) {
+        for (const char* tail : {"15e-1", "0001.5", "00001e+1"}) {
+            RunParameters parameters{};
+            std::string problem;
+            const bool accepted = parse("5 " + zeros + tail + " 0.01 3 2.0 0.5 3 0 180", parameters, problem, chunkSize);
+            EXPECT_EQ(problem, accepted ? "" : tooLong) << tail << ", chunks of " << chunkSize;
+            EXPECT_EQ(parameters.index1Re, tail[0] == '1' ? 1.5 : 0.0) << tail << ", chunks of " << chunkSize;
+        }
+    }
 }
 
 TEST(ParameterText, IndexTimesSizeOfEachLayerIsLimited) {

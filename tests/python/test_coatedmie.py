@@ -2,13 +2,17 @@
 refusals; amplitudes, Mueller matrix, phase function and Legendre moments against the intensities, one another and
 independent values."""
 
+import ast
 import concurrent.futures
 import doctest
 import importlib
+import inspect
 import os
 import pathlib
+import signal
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -93,11 +97,12 @@ def test_threads_change_no_bit_and_python_threads_do_not_meet():
                    [coatedmie.efficiencies(*p) for p in particles] == scalar for _ in range(3))
 
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        assert all(pool.map(agree, (1, 2, 3, None)))
+        assert all(pool.map(agree, (1, 2, 3, None, 10**6)))
 
 
 GOOD = {"efficiencies": dict(alpha1=5.0, index1=1.5, alpha2=3.0, index2=2.0),
         "core_shell": dict(m_core=1.5, m_shell=1.4, wavelength=0.5, d_core=1.0, d_shell=2.0, n_medium=1.0),
+        "sphere": dict(m=1.5, wavelength=0.5, diameter=2.0, n_medium=1.0),
         "lognormal": dict(m_core=1.75 + 0.44j, m_shell=1.43, wavelength=0.55, median_diameter=0.2, gsd=1.6,
                           core_fraction=0.4)}
 REFUSALS = np.loadtxt(HERE / "refusals.txt", dtype=str, delimiter="\t")
@@ -143,12 +148,17 @@ def test_invalid_particles_raise_the_first_or_give_nan_and_the_rest_is_computed(
     ("efficiencies", ([5, None], 1.5, 3, 2.0), {}, TypeError),  # not NaN
     ("efficiencies", ([5, 6], 1.5, [3, 2, 1], 2.0), {}, ValueError),
     ("intensities", (5, 1.5, 3, 2.0, None), {}, TypeError),
+    ("intensities", (5, 1.5, 3, 2.0, [0, np.nan]), {}, ValueError),
+    ("sphere_scattering", (1.5, 0.5, 1.0, [[0, 1], [2, np.inf]]), {}, ValueError),
+    ("intensities", (np.broadcast_to(5.0, 10**6), 1.5, 3, 2.0, np.broadcast_to(0.0, 10**7)), {}, MemoryError),
+    ("legendre_moments", (np.broadcast_to(5.0, 10**5), 1.5, 3, 2.0, 2**31 - 1), {}, MemoryError),
     ("legendre_moments", (5, 1.5, 3, 2.0, -1), {}, ValueError),
     ("lognormal", (1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4), {"max_particles": 99}, ValueError),
     ("lognormal", (1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.4), {"rtol": 0.2}, ValueError),
 ])
 def test_bad_arguments_raise(function, arguments, options, error):
-    with pytest.raises(error):
+    with pytest.raises(error, match="" if error is not MemoryError else r"the result, .* of shape \(100000, 2147483647\)"
+                       if function == "legendre_moments" else r"2 arrays of float64 of shape \(1000000, 10000000\)"):
         getattr(coatedmie, function)(*arguments, **options)
 
 
@@ -215,9 +225,56 @@ def test_moments_against_an_independent_quadrature_of_the_phase_function(layers)
     np.testing.assert_allclose(chi, 0.5 * (weight * p) @ legendre.legvander(mu, len(chi) - 1), atol=1e-10)
 
 
-@pytest.mark.parametrize("module", ["coatedmie", "coatedmie.units", "coatedmie.distributions"])
+@pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.particles", "coatedmie.distributions"])
 def test_the_docstring_examples_hold(module):
     assert doctest.testmod(importlib.import_module(module)).failed == 0
+
+
+def test_every_function_shows_its_signature_and_the_stubs_agree():
+    stubs = {node.name: node for node in ast.parse((HERE.parents[1] / "python/coatedmie/_engine.pyi").read_text()).body
+             if isinstance(node, ast.FunctionDef)}
+    for name in coatedmie.__all__:
+        if callable(getattr(coatedmie, name)) and not isinstance(getattr(coatedmie, name), type):
+            assert inspect.signature(getattr(coatedmie, name)).parameters, name
+    for name, stub in stubs.items():
+        found = inspect.signature(getattr(coatedmie._engine, name))
+        arguments = stub.args
+        expected = [(a.arg, kind) for kinds, kind in ((arguments.args, "POSITIONAL_OR_KEYWORD"),
+                                                      (arguments.kwonlyargs, "KEYWORD_ONLY")) for a in kinds]
+        assert [(p.name, p.kind.name) for p in found.parameters.values()] == expected, name
+        defaults = [ast.literal_eval(d) for d in arguments.defaults + [d for d in arguments.kw_defaults if d]]
+        assert [p.default for p in found.parameters.values() if p.default is not p.empty] == defaults, name
+
+
+INTERRUPTED = """
+import os, sys, time, numpy as np, coatedmie
+sizes = np.geomspace(0.1, 30, 10**7)
+calls = {"array call": lambda: coatedmie.efficiencies(sizes, 1.5 + 0.01j, sizes / 2, 2.0),
+         "distribution": lambda: coatedmie.distribution(1.75 + 0.44j, 1.5, 0.55, sizes / 20, sizes / 10, sizes)}
+if sys.argv[1] == "table build":
+    table = coatedmie.lookup_table(1.5, 1.4, 0.5, 0, sizes[::2], chunks={"d_shell": 10**6})
+    calls["table build"] = lambda: table.compute(scheduler="threads")
+print("computing", flush=True)
+try:
+    calls[sys.argv[1]]()
+except KeyboardInterrupt:
+    busy = time.process_time()
+    time.sleep(0.3)
+    print("stopped", time.process_time() - busy, len(os.listdir("/proc/self/task")))
+"""
+
+
+@pytest.mark.parametrize("call", ["array call", "distribution", "table build"])
+def test_ctrl_c_stops_the_work_with_keyboard_interrupt_and_leaves_no_thread_busy(call):
+    if call == "table build":
+        pytest.importorskip("dask")
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED, call], stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "computing\n"
+    time.sleep(1)
+    child.send_signal(signal.SIGINT)
+    stopped, cpu, threads = child.communicate(timeout=20)[0].split()
+    # Dask keeps its idle threads; the engine's own are gone.
+    assert stopped == "stopped" and float(cpu) < 0.05 and (call == "table build" or threads == "1")
 
 
 @pytest.mark.parametrize("section, needs", [("## Python", ()), ("### Lookup tables", ("xarray", "dask", "netCDF4"))])

@@ -144,3 +144,62 @@ def test_lognormal_warns_where_it_stops_short(population, options, message):
     with pytest.warns(coatedmie.ConvergenceWarning, match=message) as caught:
         result = coatedmie.lognormal(*population, **options)
     assert len(caught) == 1 and np.all(result.particles_evaluated <= options["max_particles"])
+
+
+def bits(values):
+    return np.ascontiguousarray(values).view(np.uint64)
+
+
+def test_a_sphere_is_the_coated_call_with_equal_layers_bit_for_bit():
+    m, wavelength, diameter, angles = np.array([[1.33 + 1e-8j], [1.75 + 0.44j]]), 0.55, np.geomspace(0.01, 30, 7), \
+        [0.0, 37.5, 180.0]
+    alone, coated = coatedmie.sphere(m, wavelength, diameter, 1.2), coatedmie.core_shell(m, m, wavelength, diameter,
+                                                                                       diameter, 1.2)
+    assert np.array_equal(bits(alone), bits(coated))
+    y, index = np.pi * 1.2 * diameter / wavelength, m.real / 1.2 + 1j * (m.imag / 1.2)
+    engine = coatedmie.efficiencies(y, index, y, index)
+    assert np.array_equal(bits(alone[:7]), bits(engine[1:]))
+    scattering = coatedmie.sphere_scattering(m, wavelength, diameter, angles, 1.2)
+    by_size = (*coatedmie.amplitudes(y, index, y, index, angles), *coatedmie.mueller(y, index, y, index, angles),
+               coatedmie.phase_function(y, index, y, index, angles))
+    assert all(np.array_equal(bits(a), bits(b)) for a, b in zip(scattering, by_size))
+    # Equal indices in two layers are a homogeneous sphere too, to rounding.
+    np.testing.assert_allclose(np.array(coatedmie.core_shell(m, m, wavelength, diameter / 2, diameter, 1.2)[:7]),
+                               np.array(alone[:7]), rtol=1e-8, atol=1e-12)
+
+
+@pytest.mark.parametrize("particle", [BY_HAND[0][0], BY_HAND[1][0], (1.5, 1.5 + 0.01j, 0.5, 0.3, 3.0, 1.0)])
+def test_the_differential_cross_section_integrates_to_csca_and_the_rest_is_the_size_parameter_calls(particle):
+    mu, weight = np.polynomial.legendre.leggauss(400)
+    s = coatedmie.core_shell_scattering(*particle[:5], np.degrees(np.arccos(mu)), particle[5])
+    np.testing.assert_allclose(2 * np.pi * weight @ s.differential_cross_section, coatedmie.core_shell(*particle).Csca,
+                               rtol=1e-10)
+    layers = BY_HAND[0][1] if particle == BY_HAND[0][0] else None
+    if layers:
+        assert np.array_equal(bits(s.S11), bits(coatedmie.mueller(*layers, np.degrees(np.arccos(mu)))[0]))
+
+
+def test_distribution_weights_count_only_by_their_ratios_anywhere_in_the_double_range():
+    d_shell = np.geomspace(0.05, 2.0, 9)
+    expected = np.array(coatedmie.distribution(1.75 + 0.44j, 1.5, 0.55, 0.3 * d_shell, d_shell, np.ones(9)))
+    for weight in (5e-321, 1e-300, 1e300, 1e308):
+        found = coatedmie.distribution(1.75 + 0.44j, 1.5, 0.55, 0.3 * d_shell, d_shell, np.full(9, weight))
+        np.testing.assert_allclose(np.array(found), expected, rtol=1e-14)
+
+
+@pytest.mark.parametrize("core_fraction", [1e-30, 1e-31, 1e-40])
+def test_lognormal_with_a_core_below_the_smallest_size_parameter_is_the_coreless_population(core_fraction):
+    # Each within rtol = 1e-6 of the integral, on grids that differ.
+    coreless = coatedmie.lognormal(1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, 0.0)
+    np.testing.assert_allclose(coatedmie.lognormal(1.75 + 0.44j, 1.43, 0.55, 0.2, 1.6, core_fraction)[:8],
+                               coreless[:8], rtol=2e-6)
+
+
+def test_optical_coefficients_do_not_depend_on_the_length_unit():
+    in_um = coatedmie.distribution(1.75 + 0.44j, 1.43, 0.55, [0.02, 0.04], [0.1, 0.2], [1000, 100])
+    in_nm = coatedmie.distribution(1.75 + 0.44j, 1.43, 550, [20, 40], [100, 200], [1000, 100])
+    expected = coatedmie.optical_coefficients(in_um, 1100, "um")
+    np.testing.assert_allclose(coatedmie.optical_coefficients(in_nm, 1100, "nm"), expected, rtol=1e-12)
+    # um^2 per cm^3 is Mm^-1 as it stands; backscatter per steradian.
+    assert expected[:3] == pytest.approx([1100 * in_um.Cext, 1100 * in_um.Csca, 1100 * in_um.Cabs], rel=1e-15)
+    assert expected.extinction / expected.backscatter == pytest.approx(in_um.lidar_ratio, rel=1e-14)

@@ -96,13 +96,13 @@ def engine_edge(particle, start, refused_towards):
 
 def test_refused_points_are_nan_and_counted_up_to_the_last_ulp():
     # Capacity, |index| * size parameter, |index|; a core larger than its shell,
-    # a NaN index of a core of diameter 0 (accepted), a NaN wavelength. (A core
-    # below the smallest size parameter is no core: accepted.)
+    # a NaN index of a core of diameter 0 (no core, but no index either), a NaN
+    # wavelength. (A core below the smallest size parameter is no core: accepted.)
     cases = [*engine_edge(lambda d: (1.5, 1.0001, 1.0, 1.0, d, 1.0), 99621.09443326859 / np.pi, np.inf),
              *engine_edge(lambda d: (1.5, 3000 + 4000j, 1.0, 0.1, d, 1.0), 2000 / np.pi, np.inf),
              *engine_edge(lambda n: (1.5, n, 1.0, 0.5, 1.0, 1.0), 1e-4, -np.inf),
              (1.5, 1.5, 1.0, 0.6, 0.5, 1.0), (complex(np.nan), 1.5, 1.0, 0.0, 0.5, 1.0), (1, 1, np.nan, 0.1, 0.5, 1)]
-    refused = np.array([False, True] * 3 + [True, False, True])
+    refused = np.array([False, True] * 3 + [True, True, True])
     arguments = [xr.DataArray(list(column), dims="case") for column in zip(*cases)]
     table = coatedmie.lookup_table(*arguments, angles=[90], chunks={"case": 3}).compute()
     assert table.attrs["invalid_points"] == refused.sum()
