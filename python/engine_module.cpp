@@ -1085,11 +1085,17 @@ PYBIND11_MODULE(_engine, m) {
     m.def(
         "vector_path", [] { return std::string(vectorPathName(vectorPath())); },
         R"(vector_path()
+--
 
-The name of the vector path the engine's kernels run on: "portable" (SSE2 on
-x86-64), "avx2" or "avx512". By default the widest this processor runs, or a
-narrower one that the environment variable COATEDMIE_VECTOR_PATH names. Every
-path gives the same bits.)");
+The vector path the engine's kernels run on.
+
+Returns
+-------
+str
+    "portable" (SSE2 on x86-64), "avx2" or "avx512": by default the widest
+    this processor runs, or a narrower one that the environment variable
+    COATEDMIE_VECTOR_PATH names. Every path gives the same bits.
+)");
     m.def(
         "set_vector_path",
         [](const std::string& name) {
@@ -1105,12 +1111,32 @@ path gives the same bits.)");
         },
         py::arg("name"),
         R"(set_vector_path(name)
+--
 
-Runs the engine's kernels on the vector path `name` ("portable", "avx2" or
-"avx512") from now on, in every thread. Raises ValueError for a name it does
-not know or a path this processor does not run. The results are the same bits
-on every path: this is for tests, benchmarks and reproducing a machine's
-timings.)");
+Runs the engine's kernels on another vector path from now on, in every thread.
+
+The results are the same bits on every path: this is for tests, benchmarks
+and reproducing a machine's timings.
+
+Parameters
+----------
+name : {"portable", "avx2", "avx512"}
+    The path.
+
+Raises
+------
+ValueError
+    For a name it does not know, or a path this processor does not run.
+
+Examples
+--------
+>>> import coatedmie
+>>> widest = coatedmie.vector_path()
+>>> coatedmie.set_vector_path("portable")
+>>> coatedmie.vector_path()
+'portable'
+>>> coatedmie.set_vector_path(widest)
+)");
     m.def("_safeguards", &safeguards, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "_safeguards(alpha1, index1, alpha2, index2)\n--\n\n"
           "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "

@@ -47,7 +47,7 @@ import operator
 import numpy as np
 
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
-                      mueller, phase_function)
+                      mueller, phase_function, set_vector_path, vector_path)
 from .distributions import (BulkOptics, ConvergenceWarning, LognormalOptics, OpticalCoefficients, distribution,
                             lognormal, optical_coefficients)
 from .lookup import lookup_table
@@ -56,7 +56,7 @@ from .particles import CoreShell, Scattering, core_shell, core_shell_scattering,
 __all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "OpticalCoefficients",
            "Scattering", "amplitudes", "angle_grid", "core_shell", "core_shell_scattering", "distribution",
            "efficiencies", "intensities", "legendre_moments", "lognormal", "lookup_table", "mueller",
-           "optical_coefficients", "phase_function", "sphere", "sphere_scattering"]
+           "optical_coefficients", "phase_function", "set_vector_path", "sphere", "sphere_scattering", "vector_path"]
 
 
 def angle_grid(count, start, end):

@@ -36,6 +36,9 @@ def legendre_moments(alpha1: ArrayLike, index1: ArrayLike, alpha2: ArrayLike, in
                      count: int | None = None, *, threads: int | None = None,
                      invalid: _Invalid = "raise") -> NDArray[np.float64]: ...
 
+def vector_path() -> str: ...
+def set_vector_path(name: Literal["portable", "avx2", "avx512"]) -> None: ...
+
 # Private: for the package's own modules.
 _limits: dict[str, float]
 def _scattering(alpha1: ArrayLike, index1: ArrayLike, alpha2: ArrayLike, index2: ArrayLike, angles: ArrayLike, *,
