@@ -1,5 +1,5 @@
 // The engine's side-by-side evaluations bit for bit against the plain
-// implementation (bench/plain_engine.h), on every vector path the processor
+// implementation (reference/plain_engine.h), on every vector path the processor
 // runs: the computation in every regime and on random scatterers (term count,
 // efficiencies, every coefficient and log-derivative entry), and the angular
 // sums over term counts and angle grids that cross the block and lane
