@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes driver/number_text_pow10.inc: 128-bit truncated significands of 10^p.
+"""Writes number_text/number_text_pow10.inc: 128-bit truncated significands of 10^p.
 
 Entry p holds c and b with c = floor(10^p / 2^b) and 2^127 <= c < 2^128, so
 c <= 10^p / 2^b < c + 1.  The range covers every decimal scale that the

@@ -7,7 +7,8 @@ Two ways in:
   and `sphere_scattering` (amplitude functions, Mueller matrix, phase function, differential cross-section at given
   angles) take the materials' refractive indices, the vacuum wavelength and diameters in one length unit, and the
   medium's index; `distribution` and `lognormal` average over populations, `optical_coefficients` turns those
-  averages into coefficients in Mm^-1; `lookup_table` computes grids lazily with Dask.
+  averages into coefficients in Mm^-1; `lookup_table` computes grids lazily with Dask; `read_index_table` reads
+  tabulated refractive indices.
 - In the engine's terms: `efficiencies`, `intensities`, `amplitudes`, `mueller`, `phase_function` and
   `legendre_moments` take each layer as a size parameter (2 pi r n_medium / wavelength of its outer surface) and a
   complex refractive index relative to the medium. The layers may be given in either order: the larger size
@@ -50,13 +51,15 @@ from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, inten
                       mueller, phase_function, set_vector_path, vector_path)
 from .distributions import (BulkOptics, ConvergenceWarning, LognormalOptics, OpticalCoefficients, distribution,
                             lognormal, optical_coefficients)
+from .index_tables import IndexTable, read_index_table
 from .lookup import lookup_table
 from .particles import CoreShell, Scattering, core_shell, core_shell_scattering, sphere, sphere_scattering
 
-__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "LognormalOptics", "OpticalCoefficients",
-           "Scattering", "amplitudes", "angle_grid", "core_shell", "core_shell_scattering", "distribution",
-           "efficiencies", "intensities", "legendre_moments", "lognormal", "lookup_table", "mueller",
-           "optical_coefficients", "phase_function", "set_vector_path", "sphere", "sphere_scattering", "vector_path"]
+__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "IndexTable", "LognormalOptics",
+           "OpticalCoefficients", "Scattering", "amplitudes", "angle_grid", "core_shell", "core_shell_scattering",
+           "distribution", "efficiencies", "intensities", "legendre_moments", "lognormal", "lookup_table", "mueller",
+           "optical_coefficients", "phase_function", "read_index_table", "set_vector_path", "sphere",
+           "sphere_scattering", "vector_path"]
 
 
 def angle_grid(count, start, end):

@@ -1,6 +1,7 @@
 // Every kernel of every vector path the processor runs (the portable one
 // always), bit for bit against the plain implementation of the literal series
-// and against each other: the log-derivative tables, the series and the
+// (reference/plain_engine.h) and against each other: the log-derivative
+// tables, the series and the
 // efficiency sums in every regime and on random scatterers (term count,
 // efficiencies, every coefficient and log-derivative entry); the angular sums
 // over term counts and angle grids that cross the block and lane boundaries

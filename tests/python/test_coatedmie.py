@@ -225,7 +225,8 @@ def test_moments_against_an_independent_quadrature_of_the_phase_function(layers)
     np.testing.assert_allclose(chi, 0.5 * (weight * p) @ legendre.legvander(mu, len(chi) - 1), atol=1e-10)
 
 
-@pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.particles", "coatedmie.distributions"])
+@pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.particles", "coatedmie.distributions",
+                                    "coatedmie.index_tables"])
 def test_the_docstring_examples_hold(module):
     assert doctest.testmod(importlib.import_module(module)).failed == 0
 

@@ -2,7 +2,6 @@
 
 import doctest
 import os
-import pathlib
 import signal
 import subprocess
 import sys
@@ -11,10 +10,11 @@ import numpy as np
 import pytest
 
 import coatedmie
+import coatedmie.tools.lookup_table as lookup_tool
+from coatedmie.index_tables import GOLD_JOHNSON_CHRISTY
 
 xr, _, _ = (pytest.importorskip(module) for module in ("xarray", "dask", "netCDF4"))
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-TOOL = ROOT / "tools" / "lookup_table.py"
+TOOL = ("-m", "coatedmie.tools.lookup_table")
 
 
 def canonical_bits(values):
@@ -149,17 +149,18 @@ moments = 3
 SOOT = "# wavelength in nm\nwavelength, n, k\n300, 1.70, 0.40\n1200, 1.85, 0.55  # far infrared\n800, 1.80, 0.50\n"
 
 
-def run_tool(folder, grid, *options):
+def run_tool(folder, grid, *options, soot=SOOT.encode()):
     (folder / "grid.toml").write_text(grid)
-    (folder / "soot.csv").write_text(SOOT)
-    return subprocess.run([sys.executable, TOOL, "grid.toml", "out.nc", *options], cwd=folder, capture_output=True,
+    (folder / "soot.csv").write_bytes(soot)
+    return subprocess.run([sys.executable, *TOOL, "grid.toml", "out.nc", *options], cwd=folder, capture_output=True,
                           text=True, stdin=subprocess.DEVNULL, timeout=120)
 
 
 @pytest.mark.parametrize("options", [[], ["--workers", "2"]], ids=["threads", "two-worker cluster"])
 def test_the_tool_writes_the_table_of_its_grid(options, tmp_path):
     run = run_tool(tmp_path, GRID, *options)
-    assert run.returncode == 0 and "100%" in run.stdout, run.stderr
+    # Not a terminal: a line per tenth of the work, no bar.
+    assert run.returncode == 0 and "computed 100%\n" in run.stdout and "\r" not in run.stdout, run.stderr
     wavelength = np.linspace(350, 1050, 8)
     m_core = np.interp(wavelength, [300, 800, 1200], [1.7, 1.8, 1.85]) + \
         1j * np.interp(wavelength, [300, 800, 1200], [0.4, 0.5, 0.55])
@@ -170,27 +171,49 @@ def test_the_tool_writes_the_table_of_its_grid(options, tmp_path):
         xr.testing.assert_identical(written.load(), expected.compute())
 
 
-def test_a_stopped_run_leaves_no_file_and_the_previous_one_intact(tmp_path):
+@pytest.mark.parametrize("stop", [signal.SIGINT, signal.SIGTERM], ids=["SIGINT", "SIGTERM"])
+def test_a_stopped_run_says_so_in_a_line_and_leaves_no_file_and_the_previous_one_intact(stop, tmp_path):
     (tmp_path / "grid.toml").write_text(GRID.replace("num = 5", "num = 20000") + "chunks = {d_shell = 200}\n")
     (tmp_path / "soot.csv").write_text(SOOT)
     (tmp_path / "out.nc").write_bytes(b"the previous table")
-    tool = subprocess.Popen([sys.executable, TOOL, "grid.toml", "out.nc"], cwd=tmp_path, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    shown = b""
-    while b"%" not in shown and (output := os.read(tool.stdout.fileno(), 256)):  # the progress bar: computing
-        shown += output
-    tool.send_signal(signal.SIGTERM)
-    assert tool.wait(timeout=60) == 128 + signal.SIGTERM, tool.stderr.read()
+    tool = subprocess.Popen([sys.executable, *TOOL, "grid.toml", "out.nc"], cwd=tmp_path, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert tool.stdout.readline() == "computed 0%\n"
+    tool.send_signal(stop)
+    assert tool.wait(timeout=60) == 128 + stop
+    assert tool.stderr.read() == f"coatedmie-lookup-table: stopped by {stop.name}; out.nc is not written\n"
     assert sorted(os.listdir(tmp_path)) == ["grid.toml", "out.nc", "soot.csv"]
     assert (tmp_path / "out.nc").read_bytes() == b"the previous table"
 
 
 @pytest.mark.parametrize("change, message", [
     (("moments = 3", "moment = 3"), "unknown keys ['moment']"),
-    (("stop = 1050", "stop = 1250"), "reach beyond"),
+    (("stop = 1050", "stop = 1250"), "m_core: the wavelengths 350.0 to 1250.0 reach beyond soot.csv's range, 300 to 1200"),
     (('"1.55+0.001j"', '"1.55+i0.001"'), "not a complex number"),
+    (('"1.55+0.001j"', '"1.55-0.001j"'), "m_shell has k < 0 and m_core k > 0"),
+    (("moments = 3", "chunks = {wavelength = 0}"), "chunks: wavelength = 0, expected a whole number of at least 1"),
+    (("moments = 3", 'chunks = "abc"'), "chunks: expected a table of dimension = chunk size, found 'abc'"),
+    (("num = 8", "num = 100000000000"), "too many points: wavelength 100000000000 x d_core 3 x d_shell 5 x angles 3, a table of 327.4 TiB, more than the"),
+    (("d_core = [0, 100, 150.5]", "d_core = 2000"), "every point of the grid is refused; the first: d_core must not "
+                                                   "exceed d_shell, found d_core = 2000.0 > d_shell = 100.0"),
+    (("angles = [0, 90, 180]", "angles = [0, nan]"), "angles must be finite, found nan at index 1"),
+    (("", b"\x00\x01binary\xff"), "m_core: soot.csv: not a text table: byte 0xff at offset 8 is not UTF-8"),
 ])
-def test_the_tool_refuses_a_bad_grid_and_writes_nothing(change, message, tmp_path):
-    run = run_tool(tmp_path, GRID.replace(*change))
-    assert run.returncode == 2 and message in run.stderr
+def test_the_tool_refuses_a_grid_it_cannot_compute_in_one_line_and_writes_nothing(change, message, tmp_path):
+    grid, soot = (GRID, change[1]) if isinstance(change[1], bytes) else (GRID.replace(*change), SOOT.encode())
+    run = run_tool(tmp_path, grid, soot=soot)
+    assert run.returncode == 2 and run.stderr.count("\n") == 1 and message in run.stderr, run.stderr
     assert sorted(os.listdir(tmp_path)) == ["grid.toml", "soot.csv"]
+
+
+@pytest.mark.parametrize("indices, m_core, m_shell", [
+    ({"m_core": '"1.75-0.44j"', "m_shell": "1.5"}, 1.75 + 0.44j, 1.5),  # n - ik: read as n + ik
+    ({"m_core": "1.45", "m_shell": f"{{csv = '{GOLD_JOHNSON_CHRISTY}'}}"}, 1.45, None),  # eV, sorted by energy
+])
+def test_the_tool_reads_either_convention_and_the_bundled_table_as_it_is(indices, m_core, m_shell, tmp_path):
+    grid = "".join(f"{key} = {value}\n" for key, value in indices.items()) + \
+        'length_unit = "nm"\nwavelength = [450, 550, 650]\nd_core = 120\nd_shell = 150\n'
+    (tmp_path / "grid.toml").write_text(grid)
+    arguments = lookup_tool.read_grid(tmp_path / "grid.toml", (2**40, "free"))
+    expected = coatedmie.read_index_table(GOLD_JOHNSON_CHRISTY)([450, 550, 650]) if m_shell is None else m_shell
+    assert arguments["m_core"] == m_core and np.array_equal(arguments["m_shell"], expected)

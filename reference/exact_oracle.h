@@ -1,8 +1,8 @@
 // A literal rendering of the number-text rules, written independently of the
 // formatter: glibc's printf gives the exact leading digits, and both roundings
 // are done on strings of decimal digits.
-#ifndef COATEDMIE_TESTS_EXACT_ORACLE_H
-#define COATEDMIE_TESTS_EXACT_ORACLE_H
+#ifndef COATEDMIE_REFERENCE_EXACT_ORACLE_H
+#define COATEDMIE_REFERENCE_EXACT_ORACLE_H
 
 #include <string>
 
@@ -27,4 +27,4 @@ Texts texts(double value, const LeadingDigits& leading);
 
 }  // namespace oracle
 
-#endif  // COATEDMIE_TESTS_EXACT_ORACLE_H
+#endif  // COATEDMIE_REFERENCE_EXACT_ORACLE_H

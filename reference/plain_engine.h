@@ -1,8 +1,8 @@
 // The engine written line by line in scalar code, with the same algorithm and
 // bits: the baseline of the benchmarks, and the tests' oracle of the engine's
 // side-by-side evaluations.
-#ifndef COATEDMIE_BENCH_PLAIN_ENGINE_H
-#define COATEDMIE_BENCH_PLAIN_ENGINE_H
+#ifndef COATEDMIE_REFERENCE_PLAIN_ENGINE_H
+#define COATEDMIE_REFERENCE_PLAIN_ENGINE_H
 
 namespace plain {
 
@@ -26,4 +26,4 @@ void intensity(int termCount, double theta, double& I1, double& I2);
 
 }  // namespace plain
 
-#endif  // COATEDMIE_BENCH_PLAIN_ENGINE_H
+#endif  // COATEDMIE_REFERENCE_PLAIN_ENGINE_H

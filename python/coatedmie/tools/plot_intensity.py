@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Plot the angular table of a coatedmie run.
 
 Reads Mie_Coated_TA.txt (and, when it stands next to it, Header_Coated_TA.txt
@@ -8,7 +7,7 @@ same pattern in polar form, mirrored about the direction of incidence; with
 --mueller another shows the degree of linear polarisation -S12/S11 of the
 Mueller matrix, which is (I1 - I2)/(I1 + I2).
 
-    python3 tools/plot_intensity.py [--polar] [--mueller] [-o plot.png] [Mie_Coated_TA.txt]
+    coatedmie-plot-intensity [--polar] [--mueller] [-o plot.png] [Mie_Coated_TA.txt]
 
 Needs matplotlib (Debian: python3-matplotlib). Runs headless.
 """
@@ -19,11 +18,7 @@ import os
 import re
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-
+PROG = "coatedmie-plot-intensity"
 TABLE_NAME = "Mie_Coated_TA.txt"
 HEADER_NAME = "Header_Coated_TA.txt"
 COLUMNS = ("Angle(Deg)", "I1", "I2", "Itotal")
@@ -122,6 +117,10 @@ def angle_axis(ax, angle):
 
 
 def plot(table_path, output_path, polar, mueller=False):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
     angle, i1, i2, total = read_table(table_path)
     series = (("I1 = |S1|² (perpendicular)", i1, "tab:blue", "-"),
               ("I2 = |S2|² (parallel)", i2, "tab:orange", "-"),
@@ -177,8 +176,7 @@ def plot(table_path, output_path, polar, mueller=False):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(
-        description="Plot I1, I2 and Itotal of a coatedmie angular table.")
+    parser = argparse.ArgumentParser(prog=PROG, description="Plot I1, I2 and Itotal of a coatedmie angular table.")
     parser.add_argument("table", nargs="?", default=TABLE_NAME,
                         help=f"the angular table (default: {TABLE_NAME})")
     parser.add_argument("-o", "--output", default="Mie_Coated_TA.png",
@@ -191,7 +189,10 @@ def main(argv=None):
     try:
         plot(args.table, args.output, args.polar, args.mueller)
     except (OSError, TableError) as error:
-        print(f"plot_intensity: {error}", file=sys.stderr)
+        print(f"{PROG}: {error}", file=sys.stderr)
+        return 1
+    except ImportError as error:
+        print(f"{PROG}: {error}; install matplotlib (Debian: python3-matplotlib)", file=sys.stderr)
         return 1
     return 0
 

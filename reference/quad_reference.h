@@ -16,8 +16,8 @@
 // still good to better than 1e-15 relative, which the tests verify against
 // the Rayleigh limit of the coated sphere and against a long-double
 // evaluation where both apply.
-#ifndef COATEDMIE_TESTS_QUAD_REFERENCE_H
-#define COATEDMIE_TESTS_QUAD_REFERENCE_H
+#ifndef COATEDMIE_REFERENCE_QUAD_REFERENCE_H
+#define COATEDMIE_REFERENCE_QUAD_REFERENCE_H
 
 #include <vector>
 
@@ -71,4 +71,4 @@ Real absolute(Complex z);
 
 }  // namespace coatedmie::quad_reference
 
-#endif  // COATEDMIE_TESTS_QUAD_REFERENCE_H
+#endif  // COATEDMIE_REFERENCE_QUAD_REFERENCE_H
