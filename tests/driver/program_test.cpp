@@ -129,12 +129,12 @@ const std::string kUsageStart = "Usage: coatedmie [--help | --version]\n";
 
 // The folders of runs/ (the examples run as Example.*): their values come
 // from the quadruple-precision reference of the engine's tests or
-// tools/verify_example.py.
+// tools/verify_example.py. A folder without a header runs the reference
+// particle on another grid.
 TEST(SuccessfulRun, WritesTheGoldenFilesQuietlyOverAnEarlierRun) {
-    std::vector<std::string> goldens;
-    for (const auto& run : std::filesystem::directory_iterator(COATEDMIE_TEST_RUNS_DIR)) goldens.push_back(run.path());
     const mode_t previousMask = umask(022);
-    for (const std::string& golden : goldens) {
+    for (const auto& run : std::filesystem::directory_iterator(COATEDMIE_TEST_RUNS_DIR)) {
+        const std::string golden = run.path();
         SCOPED_TRACE(golden);
         ScratchFolder folder;
         folder.write(kParameters, readFile(golden + "/" + kParameters));
@@ -145,7 +145,9 @@ TEST(SuccessfulRun, WritesTheGoldenFilesQuietlyOverAnEarlierRun) {
         EXPECT_EQ(result.standardOutput + result.standardError, "");
         EXPECT_EQ(folder.names(), kAllThree);
         for (const char* name : {kHeader, kTable}) {
-            EXPECT_TRUE(folder.read(name) == readFile(golden + "/" + name)) << name << " differs";
+            std::string expected = readFile(golden + "/" + name);
+            if (expected == kNoFile) expected = readFile(COATEDMIE_GOLDEN_DIR "/reference/" + std::string(name));
+            EXPECT_TRUE(folder.read(name) == expected) << name << " differs";
             struct stat status {};
             EXPECT_EQ(stat((folder / name).c_str(), &status), 0);
             EXPECT_EQ(status.st_mode & 0777, 0644u) << name << " lacks the usual permissions";
@@ -261,7 +263,7 @@ TEST(UnchangedFolder, UsageSaysWhatIsReadAndWrittenTheLayoutAndEveryExitStatus) 
 TEST(ParameterFile, IsReadInBoundedMemoryWhateverItHolds) {
     const std::string numbers = "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n";
     const std::size_t padding = std::size_t{256} << 20;
-    const long boundKiB = 64 << 10;  // the reference run takes 4 MiB, 30 under AddressSanitizer
+    const long boundKiB = 64 << 10;  // the reference run takes 4 MiB, 10 under AddressSanitizer
     const std::size_t spacesBefore[] = {padding, kParameterChunkSize - 3};
     for (std::size_t spaces : spacesBefore) {
         ScratchFolder folder;
