@@ -51,12 +51,6 @@ struct Scanner {
     long long line;          // 1-based line of position
 };
 
-// Where a value's text stood, quoted for messages about it after the scan.
-struct ValueText {
-    std::string quoted;
-    long long line;
-};
-
 bool isWhiteSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -254,19 +248,7 @@ bool checkValues(const RunParameters& p, const ValueText (&texts)[kValueCount],
                   texts[kValueCount - 2].quoted + " and " + texts[kValueCount - 1].quoted;
         return false;
     }
-    const int sizeSlots[2] = {0, 3};
-    for (int slot : sizeSlots) {
-        if (reals[slot] > 0.0) continue;
-        problem = where(fileName, texts[slot].line) + kValueNames[slot] +
-                  " must be greater than 0, found " + texts[slot].quoted;
-        return false;
-    }
-    std::string shown[kRealValueCount];
-    for (int slot = 0; slot < kRealValueCount; ++slot) shown[slot] = texts[slot].quoted;
-    int slot = 0;
-    if (checkSmallValues(p, shown, problem, slot)) return true;
-    problem = where(fileName, texts[slot].line) + problem;
-    return false;
+    return true;
 }
 
 bool parseValues(Scanner& s, const char* fileName, RunParameters& parameters, std::string& problem) {
@@ -323,6 +305,7 @@ bool parseValues(Scanner& s, const char* fileName, RunParameters& parameters, st
     }
 
     if (!checkValues(read, texts, fileName, problem)) return false;
+    for (int slot = 0; slot < kRealValueCount; ++slot) read.texts[slot] = texts[slot];
     parameters = read;
     return true;
 }
@@ -347,54 +330,18 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
     return parseScanned(s, fileName, parameters, problem);
 }
 
-bool checkSmallValues(const RunParameters& p, const std::string (&shown)[kRealValueCount],
-                      std::string& problem, int& slot) {
+InputProblem checkRunParameters(const RunParameters& p, const char* fileName, std::string& problem) {
     const InputCheck check = checkLayers({p.Alpha1, {p.index1Re, p.index1Im}}, {p.Alpha2, {p.index2Re, p.index2Im}});
-    slot = check.value;
-    switch (check.problem) {
-        case InputProblem::outerSizeTooSmall:
-            problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
-                      "; the intensities of a particle that small are beyond double precision";
-            return false;
-        case InputProblem::coreSizeTooSmall: {
-            const bool firstIsOuter = slot == 3;
-            problem = std::string(kValueNames[slot]) + " must be at least 1e-30, found " + shown[slot] +
-                      "; a core that small changes no digit of the results: for the sphere without it give " +
-                      (firstIsOuter ? "layer 2" : "layer 1") + " the size parameter and index of " +
-                      (firstIsOuter ? "layer 1" : "layer 2");
-            return false;
-        }
-        case InputProblem::indexTooSmall:
-            problem = "|index" + std::to_string(slot / 3 + 1) + "| must be at least 1e-4, found " + shown[slot] +
-                      " and " + shown[slot + 1] +
-                      "; give the refractive index of the layer relative to the surrounding medium";
-            return false;
-        case InputProblem::negativeRealPart:
-            problem = "the real part of index" + std::to_string(slot / 3 + 1) + " must not be negative, found " +
-                      shown[slot] + "; for a non-magnetic layer such an index describes a medium with gain";
-            return false;
-        default:
-            // Finite and positive values are the reader's own checks; capacity
-            // and the continued fraction come later in the run.
-            return true;
-    }
-}
-
-bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
-                                  std::string& problem) {
-    const InputCheck check = checkLayers({parameters.Alpha1, {parameters.index1Re, parameters.index1Im}},
-                                         {parameters.Alpha2, {parameters.index2Re, parameters.index2Im}});
-    if (check.problem != InputProblem::indexTimesSizeTooLarge) return true;
-    char value[32];
-    std::snprintf(value, sizeof value, "%.3g", check.measured);
-    // Just above the limit, three digits would print the limit itself.
-    if (std::strtod(value, nullptr) <= kMaxIndexTimesSize) {
-        std::snprintf(value, sizeof value, "%.17g", check.measured);
-    }
-    const char* const name = check.value == 1 ? "index1| * Alpha1" : "index2| * Alpha2";
-    problem = std::string(fileName) + ": |" + name + " is " + value +
-              ", above the limit of 1e7 that keeps a run under a few seconds";
-    return false;
+    if (check.problem == InputProblem::none || check.problem == InputProblem::beyondCapacity) return check.problem;
+    static const LayerNames kLayerNames[2] = {{"Alpha1", "index1"}, {"Alpha2", "index2"}};
+    std::string shown[kRealValueCount];
+    for (int slot = 0; slot < kRealValueCount; ++slot) shown[slot] = p.texts[slot].quoted;
+    // A rule on one value names its line; the product of two does not.
+    const std::string location = check.problem == InputProblem::indexTimesSizeTooLarge
+                                     ? std::string(fileName) + ": "
+                                     : where(fileName, p.texts[check.value].line);
+    problem = location + refusalText(check, kLayerNames, shown);
+    return check.problem;
 }
 
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem,

@@ -20,9 +20,8 @@
 // On top of the grammar: a UTF-8 byte-order mark at the very start is
 // skipped, UTF-16 and UTF-32 files are refused by name, an angle count
 // written with a point or exponent ("181.0") is refused instead of being
-// split into 181 and ".0", every value must be finite, both size parameters
-// at least kMinSizeParameter and both refractive indices at least
-// kMinIndexModulus in modulus.
+// split into 181 and ".0", and every value must be finite. The engine's
+// input rules come after the reading, in checkRunParameters.
 //
 // Example: "5\t1.5\t0.01\n3\t2.0\t0.5\n3\t0\t180\n" gives Alpha1 = 5,
 // index1 = 1.5 + 0.01i, Alpha2 = 3, index2 = 2.0 + 0.5i, angleCount = 3,
@@ -43,6 +42,16 @@ inline constexpr std::size_t kParameterChunkSize = 4096;
 // Far beyond any number a person writes (a 400-digit one is read exactly).
 inline constexpr std::size_t kLongestValueText = 65536;
 
+// Where a value's text stood in the file, quoted for messages about it.
+struct ValueText {
+    std::string quoted;  // "1.5", with C escapes for bytes that are not printable
+    long long line;
+};
+
+// The six real values of the layers, in file order: Alpha1, index1 real and
+// imaginary part, Alpha2, index2 real and imaginary part.
+inline constexpr int kRealValueCount = 6;
+
 struct RunParameters {
     double Alpha1;      // first size parameter
     double index1Re;    // refractive index paired with Alpha1
@@ -53,6 +62,7 @@ struct RunParameters {
     int angleCount;     // number of grid angles
     double startAngle;  // degrees
     double endAngle;    // degrees
+    ValueText texts[kRealValueCount];  // the layers' values as read
 };
 
 // Parses the bytes of a parameter file. On failure returns false and sets
@@ -70,26 +80,12 @@ bool parseParameterText(const char* text, std::size_t size, const char* fileName
 bool readParameterFile(const char* fileName, RunParameters& parameters, std::string& problem,
                        std::size_t chunkSize = kParameterChunkSize);
 
-// The six real values of the layers, in file order: Alpha1, index1 real and
-// imaginary part, Alpha2, index2 real and imaginary part.
-inline constexpr int kRealValueCount = 6;
-
-// Refuses sizes and indices too small for double precision (checkLayers'
-// outerSizeTooSmall, coreSizeTooSmall and indexTooSmall), in the program's
-// words. The values are finite and the sizes greater than 0. shown[] holds
-// the six values as the message should show them. On refusal sets problem to
-// the message and slot to the value it names (0..5, as above); returns true
-// when the run may go ahead.
-bool checkSmallValues(const RunParameters& parameters, const std::string (&shown)[kRealValueCount],
-                      std::string& problem, int& slot);
-
-// Refuses inputs for which the continued fraction that starts the
-// log-derivative tables would need an unreasonable number of passes
-// (checkLayers' indexTimesSizeTooLarge), in the program's words.
-// Returns true when the run may go ahead. Checked after the capacity stop,
-// which takes precedence for outer size parameters beyond the tables.
-bool checkContinuedFractionLength(const RunParameters& parameters, const char* fileName,
-                                  std::string& problem);
+// Applies the engine's input rules to the layers read, and words a refusal
+// for this file: "Parameter_in.txt, line 2: Alpha2 must be at least 1e-30,
+// found "1e-40"; ...", or "Parameter_in.txt: |index1| * Alpha1 is 1.8e+07,
+// ..." for the rule on a product of two values. Returns the problem; for
+// beyondCapacity (the capacity stop) and none, problem is left alone.
+InputProblem checkRunParameters(const RunParameters& parameters, const char* fileName, std::string& problem);
 
 }  // namespace coatedmie
 

@@ -142,12 +142,15 @@ int runDriver() {
         return kExitBadInput;
     }
 
-    // Decided before any file is touched; the larger size parameter is the
-    // outer surface and sets the term count.
-    if (termCountFor(std::max(parameters.Alpha1, parameters.Alpha2)) == 0) return stopAtCapacity();
-    if (!checkContinuedFractionLength(parameters, kParameterFileName, problem)) {
-        reportProblem(problem);
-        return kExitBadInput;
+    // Decided before any file is touched.
+    switch (checkRunParameters(parameters, kParameterFileName, problem)) {
+        case InputProblem::none:
+            break;
+        case InputProblem::beyondCapacity:
+            return stopAtCapacity();
+        default:
+            reportProblem(problem);
+            return kExitBadInput;
     }
 
     const char* const outputNames[] = {kHeaderFileName, kTableFileName};

@@ -1,5 +1,11 @@
+// The input rules and the words of their refusals, which every front end
+// shows: the program's reader and the Python module name the values their
+// own way and show them as read, the rest is said here once.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
+#include <string>
 
 #include <coatedmie/engine.h>
 
@@ -45,6 +51,69 @@ InputCheck checkLayers(const Layer& first, const Layer& second) {
         }
     }
     return {InputProblem::none, -1, 0.0};
+}
+
+std::string limitText(double limit) {
+    char text[32];
+    const int power = static_cast<int>(std::lround(std::log10(limit)));
+    std::snprintf(text, sizeof text, "1e%d", power);
+    if ((power <= -4 || power >= 4) && std::strtod(text, nullptr) == limit) return text;
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, limit);
+        if (std::strtod(text, nullptr) == limit) break;
+    }
+    return text;
+}
+
+std::string refusalText(const InputCheck& check, const LayerNames (&names)[2], const std::string (&shown)[6]) {
+    const int layer = check.value / 3;
+    const int part = check.value % 3;
+    const std::string size = names[layer].size;
+    const std::string index = names[layer].index;
+    const std::string name = part == 0 ? size : (part == 1 ? "the real part of " : "the imaginary part of ") + index;
+    const std::string& found = shown[check.value];
+    switch (check.problem) {
+        case InputProblem::notFinite:
+            return name + " must be finite, found " + found;
+        case InputProblem::notPositive:
+            return name + " must be greater than 0, found " + found;
+        case InputProblem::outerSizeTooSmall:
+            return name + " must be at least " + limitText(kMinSizeParameter) + ", found " + found +
+                   "; the intensities of a particle that small are beyond double precision";
+        case InputProblem::coreSizeTooSmall: {
+            const std::string core = std::to_string(layer + 1);
+            const std::string shell = std::to_string(2 - layer);
+            return name + " must be at least " + limitText(kMinSizeParameter) + ", found " + found +
+                   "; a core that small changes no digit of the results: for the sphere without it give layer " +
+                   core + " the size parameter and index of layer " + shell;
+        }
+        case InputProblem::indexTooSmall:
+            return "|" + index + "| must be at least " + limitText(kMinIndexModulus) + ", found " + found + " and " +
+                   shown[check.value + 1] + "; give the refractive index of the layer relative to the surrounding medium";
+        case InputProblem::negativeRealPart:
+            return name + " must not be negative, found " + found +
+                   "; for a non-magnetic layer such an index describes a medium with gain";
+        case InputProblem::beyondCapacity: {
+            char terms[32];
+            std::snprintf(terms, sizeof terms, check.measured < 1e15 ? "%.0f" : "about %.3g", check.measured);
+            return name + " is " + found + ", beyond the largest size parameter accepted, " +
+                   limitText(kMaxOuterSizeParameter) + ": the series would need " + terms + " terms, more than the " +
+                   std::to_string(kMaxTermCount) + " its tables hold";
+        }
+        case InputProblem::indexTimesSizeTooLarge: {
+            char product[32];
+            std::snprintf(product, sizeof product, "%.3g", check.measured);
+            // Just above the limit three digits would show the limit itself.
+            if (std::strtod(product, nullptr) <= kMaxIndexTimesSize) {
+                std::snprintf(product, sizeof product, "%.17g", check.measured);
+            }
+            return "|" + index + "| * " + size + " is " + product + ", above the limit of " +
+                   limitText(kMaxIndexTimesSize) + " that keeps a run under a few seconds";
+        }
+        case InputProblem::none:
+            break;
+    }
+    return "";
 }
 
 }  // namespace coatedmie

@@ -1,7 +1,8 @@
 // Any bytes given as Parameter_in.txt: the reader either refuses them with
-// one printable line naming the file, or hands out nine values the run can
-// use, and the same values written back with 17 digits read the same again.
-// Read in small chunks, the bytes give the same answer.
+// one printable line naming the file, or hands out nine values that the input
+// rules accept or refuse in the same way, and the same values written back
+// with 17 digits read the same again. Read in small chunks, the bytes give
+// the same answer.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,16 +39,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(parseParameterText(reinterpret_cast<const char*>(data), size, kName, chunked, chunkedProblem,
                                chunkSize) == accepted);
     require(chunkedProblem == problem && same(chunked, p));
+    const auto isOneLineAboutTheFile = [](const std::string& message) {
+        require(message.compare(0, sizeof kName - 1, kName) == 0);
+        require(message.size() < 300);
+        for (char c : message) require(c >= 0x20 && c < 0x7F);
+    };
     if (!accepted) {
-        require(problem.compare(0, sizeof kName - 1, kName) == 0);
-        require(problem.size() < 300);
-        for (char c : problem) require(c >= 0x20 && c < 0x7F);
+        isOneLineAboutTheFile(problem);
         return 0;
     }
     const double reals[] = {p.Alpha1, p.index1Re, p.index1Im, p.Alpha2, p.index2Re, p.index2Im,
                             p.startAngle, p.endAngle};
     for (double value : reals) require(std::isfinite(value));
-    require(p.Alpha1 > 0.0 && p.Alpha2 > 0.0);
+    std::string refusal;
+    const InputProblem rule = checkRunParameters(p, kName, refusal);
+    if (rule == InputProblem::none || rule == InputProblem::beyondCapacity) {
+        require(p.Alpha1 > 0.0 && p.Alpha2 > 0.0 && refusal.empty());
+    } else {
+        isOneLineAboutTheFile(refusal);
+    }
 
     char text[512];
     const int length = std::snprintf(text, sizeof text, "%.17g %.17g %.17g\n%.17g %.17g %.17g\n%d %.17g %.17g\n",

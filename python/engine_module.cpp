@@ -58,56 +58,13 @@ int compute(Engine& engine, const Layers& l) {
 std::string shown(py::handle value) { return py::repr(value).cast<std::string>(); }
 std::string shown(double value) { return shown(py::float_(value)); }
 
+// The engine's words, with the values as Python shows them.
 std::string describe(const InputCheck& c, const Layers& l) {
+    static const LayerNames kNames[2] = {{"alpha1", "index1"}, {"alpha2", "index2"}};
     const double values[6] = {l.alpha1, l.index1Re, l.index1Im, l.alpha2, l.index2Re, l.index2Im};
-    static const char* const names[6] = {"alpha1", "the real part of index1", "the imaginary part of index1",
-                                         "alpha2", "the real part of index2", "the imaginary part of index2"};
-    const std::string name = names[c.value];
-    const std::string layer = std::to_string(c.value / 3 + 1);
-    const std::string found = shown(values[c.value]);
-    char text[64];
-    switch (c.problem) {
-        case InputProblem::notFinite:
-            return name + " must be finite, found " + found;
-        case InputProblem::notPositive:
-            return name + " must be greater than 0, found " + found;
-        case InputProblem::outerSizeTooSmall:
-            return name + " must be at least 1e-30, found " + found +
-                   "; the intensities of a particle that small are beyond double precision";
-        case InputProblem::coreSizeTooSmall: {
-            const std::string core = "alpha" + layer + " and index" + layer;
-            const std::string shell = c.value == 0 ? "alpha2 and index2" : "alpha1 and index1";
-            return name + " must be at least 1e-30, found " + found +
-                   "; a core that small changes no digit of the results: for the sphere without it give " +
-                   core + " the values of " + shell;
-        }
-        case InputProblem::indexTooSmall: {
-            const auto index = py::reinterpret_steal<py::object>(
-                PyComplex_FromDoubles(values[c.value], values[c.value + 1]));
-            return "|index" + layer + "| must be at least 1e-4, found " + shown(index) + " of modulus " +
-                   shown(c.measured) +
-                   "; give the refractive index of the layer relative to the surrounding medium";
-        }
-        case InputProblem::negativeRealPart:
-            return name + " must not be negative, found " + found +
-                   "; for a non-magnetic layer such an index describes a medium with gain";
-        case InputProblem::beyondCapacity:
-            std::snprintf(text, sizeof text, c.measured < 1e15 ? "%.0f" : "about %.3g", c.measured);
-            return name + " is " + found + ", beyond the largest size parameter accepted, " +
-                   shown(kMaxOuterSizeParameter) + ": the series would need " + text +
-                   " terms, more than the " + std::to_string(kMaxTermCount) + " its tables hold";
-        case InputProblem::indexTimesSizeTooLarge:
-            std::snprintf(text, sizeof text, "%.3g", c.measured);
-            // Just above the limit three digits would show the limit itself.
-            if (std::strtod(text, nullptr) <= kMaxIndexTimesSize) {
-                std::snprintf(text, sizeof text, "%.17g", c.measured);
-            }
-            return "|index" + layer + "| * alpha" + layer + " is " + text +
-                   ", above the limit of 1e7 that keeps a particle under about a second";
-        case InputProblem::none:
-            break;
-    }
-    return "the layers are accepted";
+    std::string shownValues[6];
+    for (int k = 0; k < 6; ++k) shownValues[k] = shown(values[k]);
+    return refusalText(c, kNames, shownValues);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
-// The parameter-file reader called directly: the grammar, the nearest-double
-// conversion bit for bit, the 32-bit angle count, and every refusal with its
-// message (the program's runs show that it prints them, program_test.cpp).
+// The parameter-file reader called directly, then the input rules as the
+// program words them: the grammar, the nearest-double conversion bit for bit,
+// the 32-bit angle count, and every refusal with its message (the program's
+// runs show that it prints them, program_test.cpp).
 // Then the angle grid's last bits, which six printed decimals cannot show.
 #include <cstdio>
 #include <fstream>
@@ -23,9 +24,15 @@ std::string exactly(const RunParameters& p) {
     return text;
 }
 
+// Read, then held to the input rules; the values are handed out only when
+// both accept them.
 bool parse(const std::string& text, RunParameters& parameters, std::string& problem,
            std::size_t chunkSize = kParameterChunkSize) {
-    return parseParameterText(text.data(), text.size(), "Parameter_in.txt", parameters, problem, chunkSize);
+    RunParameters read{};
+    if (!parseParameterText(text.data(), text.size(), "Parameter_in.txt", read, problem, chunkSize)) return false;
+    if (checkRunParameters(read, "Parameter_in.txt", problem) != InputProblem::none) return false;
+    parameters = read;
+    return true;
 }
 
 // The case file's C escapes: \t \n \v \f \r \\ and \xHH.
@@ -51,7 +58,7 @@ std::string unescaped(const std::string& text) {
 TEST(ParameterText, EveryCaseOfTheCaseFileInChunksOfAnySize) {
     std::ifstream file(COATEDMIE_TEST_DATA_DIR "/parameter_texts.txt");
     ASSERT_TRUE(file.is_open()) << "parameter_texts.txt missing";
-    const RunParameters untouched{-1.0, -1.0, -1.0, -1.0, -1.0, -1.0, -1, -1.0, -1.0};
+    const RunParameters untouched{-1.0, -1.0, -1.0, -1.0, -1.0, -1.0, -1, -1.0, -1.0, {}};
     int cases[2] = {0, 0};
     for (std::string line; std::getline(file, line);) {
         if (line.empty() || line[0] == '#') continue;
@@ -101,21 +108,22 @@ TEST(ParameterText, LongestValueText) {
 TEST(ParameterText, IndexTimesSizeOfEachLayerIsLimited) {
     const std::string limit = ", above the limit of 1e7 that keeps a run under a few seconds";
     const struct {
-        RunParameters parameters;
+        const char* text;
         std::string message;  // empty: accepted
     } cases[] = {
         // |120 + 160i| * 5e4 is exactly 1e7, the largest accepted.
-        {{5e4, 120, 160, 1, 2.0, 0.5, 3, 0, 180}, ""},
-        {{50000.00000000001, 120, 160, 1, 2.0, 0.5, 3, 0, 180}, "|index1| * Alpha1 is 10000000.000000002" + limit},
-        {{9e4, 1000, 0, 3, 2.0, 0.5, 3, 0, 180}, "|index1| * Alpha1 is 9e+07" + limit},
+        {"5e4 120 160 1 2.0 0.5 3 0 180", ""},
+        {"50000.00000000001 120 160 1 2.0 0.5 3 0 180", "|index1| * Alpha1 is 10000000.000000002" + limit},
+        {"9e4 1000 0 3 2.0 0.5 3 0 180", "|index1| * Alpha1 is 9e+07" + limit},
         // A core's index meets only the core's own size parameter.
-        {{1e4, 1.5, 0.01, 2e3, 3e3, -4e3, 3, 0, 180}, ""},
-        {{1e4, 1.5, 0.01, 2.1e3, 3e3, 4e3, 3, 0, 180}, "|index2| * Alpha2 is 1.05e+07" + limit},
+        {"1e4 1.5 0.01 2e3 3e3 -4e3 3 0 180", ""},
+        {"1e4 1.5 0.01 2.1e3 3e3 4e3 3 0 180", "|index2| * Alpha2 is 1.05e+07" + limit},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(c.text);
+        RunParameters parameters{};
         std::string problem;
-        EXPECT_EQ(checkContinuedFractionLength(c.parameters, "Parameter_in.txt", problem), c.message.empty());
+        EXPECT_EQ(parse(c.text, parameters, problem), c.message.empty());
         EXPECT_EQ(problem, c.message.empty() ? "" : "Parameter_in.txt: " + c.message);
     }
 }

@@ -123,6 +123,26 @@ struct InputCheck {
     double measured;
 };
 
+// How a front end names the values of its two layers, in the order it gives
+// them: {"Alpha1", "index1"} and {"Alpha2", "index2"} in the program.
+struct LayerNames {
+    const char* size;
+    const char* index;
+};
+
+// The refusal of a check, in words, for every front end: the rule and its
+// limit, the value as the caller shows it (shown[k] for the value k of
+// InputCheck::value: each layer's size, then its index's real and imaginary
+// part), and why. Empty for InputProblem::none. Example: for a core size of
+// 1e-40 given second, "Alpha2 must be at least 1e-30, found "1e-40"; a core
+// that small changes no digit of the results: for the sphere without it give
+// layer 2 the size parameter and index of layer 1".
+std::string refusalText(const InputCheck& check, const LayerNames (&names)[2], const std::string (&shown)[6]);
+
+// A limit as the refusals write it: "1e-30", "1e-4", "1e7",
+// "99621.09443326859" (the shortest text that reads back as the double).
+std::string limitText(double limit);
+
 // Applies the rules to the two layers as Engine::compute takes them.
 // Example: checkLayers({5, {1.5, 0.01}}, {3, {2.0, 0.5}}).problem == InputProblem::none;
 // checkLayers({1e5, {1.33, 0}}, {3, {1.5, 0}}) gives beyondCapacity, value 0,
