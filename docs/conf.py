@@ -63,6 +63,7 @@ html_theme_options = {
     "fixed_sidebar": True,
     "page_width": "1240px",
     "sidebar_width": "230px",
+    "body_max_width": "none",
 }
 html_sidebars = {"**": ["about.html", "navigation.html", "relations.html", "searchbox.html"]}
 html_static_path = []
