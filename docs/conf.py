@@ -55,6 +55,7 @@ plot_html_show_formats = False
 plot_formats = [("png", 96)]
 plot_rcparams = {"figure.figsize": (7.5, 4.5), "savefig.bbox": "tight"}
 plot_pre_code = "import numpy as np\nimport matplotlib.pyplot as plt\nimport coatedmie\n"
+plot_working_directory = os.path.dirname(os.path.abspath(__file__))  # where the doctests run too
 
 html_theme = "alabaster"
 html_title = f"coatedmie {release}"
@@ -63,20 +64,9 @@ html_theme_options = {
     "fixed_sidebar": True,
     "page_width": "1240px",
     "sidebar_width": "230px",
+    "body_max_width": "none",
 }
 html_sidebars = {"**": ["about.html", "navigation.html", "relations.html", "searchbox.html"]}
 html_static_path = []
 html_show_sourcelink = False
 html_copy_source = False
-plot_working_directory = os.path.dirname(os.path.abspath(__file__))
-
-
-def _show_as_written(app, what, name, obj, options, lines):
-    """A docstring not (yet) in the numpydoc layout, without a Parameters or
-    Returns section, is shown preformatted, as help() shows it."""
-    if lines and not any(line.strip() in ("Parameters", "Returns", "Attributes") for line in lines):
-        lines[:] = [".. code-block:: text", ""] + ["    " + line for line in lines]
-
-
-def setup(app):
-    app.connect("autodoc-process-docstring", _show_as_written, priority=400)

@@ -16,7 +16,7 @@ packages=(
   python3-venv                                         # the test of pip install
   python3-matplotlib python3-mpmath                    # the plot tools, the examples' checker
   python3-xarray python3-dask python3-distributed python3-netcdf4  # lookup tables
-  python3-sphinx python3-numpydoc python3-sphinx-gallery            # the manual
+  python3-sphinx python3-numpydoc                                   # the manual
 )
 install_only=false
 if [ "${1:-}" = "--install-only" ]; then

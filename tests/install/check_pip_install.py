@@ -1,7 +1,7 @@
 """`pip install .` offline, as a user on Debian does it: a fresh virtual environment over the system's
 packages, a wheel built from the source tree without build isolation and without the package index, its
-contents (the Python package and its console commands, nothing of the C++ install), and the installed
-package imported from another folder.
+contents (the Python package and its console commands, nothing of the C++ install), the installed
+package imported from another folder, and each console command's --help.
 
     check_pip_install.py SOURCE_DIR WORK_DIR VERSION
 """
@@ -49,7 +49,8 @@ def main(source, work, version):
     assert installed_version == version, imported
     assert pathlib.Path(location).is_relative_to(work / "venv"), imported
     for command in COMMANDS:
-        assert (work / "venv" / "bin" / command).is_file(), command
+        usage = run(work / "venv" / "bin" / command, "--help", cwd=work)
+        assert usage.startswith(f"usage: {command} "), usage
     print(f"{wheel_path.name}: {len(names)} files, version {version}, {len(COMMANDS)} commands")
 
 
