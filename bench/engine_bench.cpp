@@ -2,7 +2,8 @@
 // - efficiencies per series order at outer sizes 10, 1000, 10000 and 99621
 //   (N = 28, 1081, 10174, 99998): a water-like shell (1.33 + 0.001i) on a
 //   core of 0.8 times its size (1.5 + 0.1i); the plain implementation of
-//   plain_engine.h, and an Engine on each vector path the processor runs;
+//   plain_engine.h, an Engine on each vector path the processor runs, and the
+//   values with their derivatives with respect to both layers' parameters;
 // - Legendre moments of the phase function at y = 1000 and 10000 (the same
 //   particle), all 2N + 1 and the first 64, with the rule already in the
 //   Engine and, for all moments, computed afresh;
@@ -72,6 +73,19 @@ void engineEfficiencies(benchmark::State& state, Scatterer s, VectorPath path) {
         benchmark::DoNotOptimize(engine.efficiencies());
     }
     setVectorPath(before);
+    state.counters["per_order"] = perUnit(n);
+}
+
+// The values with the derivatives with respect to both layers' parameters;
+// beside efficiencies/engine on the path in use.
+void engineDerivatives(benchmark::State& state, Scatterer s) {
+    Engine engine;
+    Derivatives d;
+    int n = 0;
+    for (auto _ : state) {
+        n = engine.compute(s.shell(), s.core(), d);
+        benchmark::DoNotOptimize(d);
+    }
     state.counters["per_order"] = perUnit(n);
 }
 
@@ -182,6 +196,8 @@ void registerAll() {
             benchmark::RegisterBenchmark(("efficiencies/engine/" + std::string(vectorPathName(path)) + size).c_str(),
                                          engineEfficiencies, Scatterer{y}, path);
         }
+        benchmark::RegisterBenchmark(("efficiencies/with_derivatives" + size).c_str(), engineDerivatives,
+                                     Scatterer{y});
     }
     const double kPi = 3.141592653589793;
     const struct {

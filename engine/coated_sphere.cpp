@@ -64,6 +64,21 @@ inline ComplexResult upwardStep(double orderOverZRe, double orderOverZIm, const 
     return {reciprocal.re - orderOverZRe, reciprocal.im - orderOverZIm};
 }
 
+void keepBlock(const SeriesValues& k, int first, int count, const LogDerivativeTables& D, const OrderBlock& b) {
+    for (int i = 0; i < count; ++i) {
+        const int n = first + i;
+        k.dY[n] = D.Dy[n + 1];
+        k.dM2yRe[n] = D.Dm2yRe[n + 1], k.dM2yIm[n] = D.Dm2yIm[n + 1];
+        k.dM2xRe[n] = D.Dm2xRe[n + 1], k.dM2xIm[n] = D.Dm2xIm[n + 1];
+        k.dM1xRe[n] = D.Dm1xRe[n + 1], k.dM1xIm[n] = D.Dm1xIm[n + 1];
+        k.dXiYRe[n] = b.dXiYRe[i], k.dXiYIm[n] = b.dXiYIm[i];
+        k.dXiM2yRe[n] = b.dXiM2yRe[i], k.dXiM2yIm[n] = b.dXiM2yIm[i];
+        k.dXiM2xRe[n] = b.dXiM2xRe[i], k.dXiM2xIm[n] = b.dXiM2xIm[i];
+        k.psiOverXiRe[n] = b.psiOverXiRe[i], k.psiOverXiIm[n] = b.psiOverXiIm[i];
+        k.shellRatioRe[n] = b.shellRatioRe[i], k.shellRatioIm[n] = b.shellRatioIm[i];
+    }
+}
+
 template <typename V>
 [[gnu::always_inline]] inline void runBlock(const SeriesArguments& a, int first, int count,
                                             const LogDerivativeTables& D, const CoefficientArrays& c,
@@ -162,6 +177,7 @@ template <typename V>
         storeComplex<W>(c.aRe + n, c.aIm + n, an);
         storeComplex<W>(c.bRe + n, c.bIm + n, bn);
     });
+    if (a.keep != nullptr) keepBlock(*a.keep, first, count, D, b);
 }
 
 template <typename V>
@@ -298,11 +314,11 @@ double realPartRounding(const CoefficientView& c, double normSquare) {
 }  // namespace
 
 bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, const LogDerivativeTables& D,
-                   const CoefficientArrays& coefficients, unsigned& safeguards) {
+                   const CoefficientArrays& coefficients, unsigned& safeguards, const SeriesValues* keep) {
     if (shellIsMediumAroundSmallCore(s)) {
         const Scatterer core{s.x, s.x, s.m1Re, s.m1Im, s.m1Re, s.m1Im, s.signConvention};
         const int coreTerms = termCountFor(s.x);
-        if (!computeSeries(kernels, core, coreTerms, D, coefficients, safeguards)) return false;
+        if (!computeSeries(kernels, core, coreTerms, D, coefficients, safeguards, keep)) return false;
         for (int n = coreTerms + 1; n <= termCount; ++n) {
             coefficients.aRe[n] = coefficients.aIm[n] = coefficients.bRe[n] = coefficients.bIm[n] = 0.0;
         }
@@ -320,7 +336,7 @@ bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, co
     if (!kernels.fillTables(termCount, {m2y, m2x, m1x, y}, D, movedOffZero)) return false;
     if (movedOffZero) safeguards |= kZeroAvoided;
     if (y < kSmallParticleLimit) {
-        smallParticleCoefficients(s, termCount, D, coefficients, safeguards);
+        smallParticleCoefficients(s, termCount, D, coefficients, safeguards, keep);
         return true;
     }
 
@@ -342,7 +358,7 @@ bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, co
                   {0.0, orderZeroXi},
                   {0.0, orderZeroXi},
                   shellRatioFromFactors(atM2x, atM2y, m2x.im, m2y.im, sign)};
-    kernels.seriesOrders({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}}, termCount, D, coefficients, r);
+    kernels.seriesOrders({y, m2y, m2x, {s.m1Re, s.m1Im}, {s.m2Re, s.m2Im}, keep}, termCount, D, coefficients, r);
     return true;
 }
 

@@ -35,11 +35,18 @@ void releaseStorage(double* storage) {
     if (storage != nullptr) ::operator delete(storage, kStorageAlignment);
 }
 
+SeriesValues seriesValuesIn(double* storage, int entries) {
+    double* p[kSeriesValueArrays];
+    for (int k = 0; k < kSeriesValueArrays; ++k) p[k] = storage == nullptr ? nullptr : arrayIn(storage, entries, k);
+    return {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16]};
+}
+
 }  // namespace
 
 Engine::~Engine() {
     releaseStorage(storage_);
     releaseStorage(quadrature_);
+    releaseStorage(seriesValues_);
 }
 
 Engine::Engine(Engine&& other) noexcept
@@ -52,12 +59,15 @@ Engine::Engine(Engine&& other) noexcept
       normSquare_(std::exchange(other.normSquare_, 0.0)),
       quadrature_(std::exchange(other.quadrature_, nullptr)),
       quadratureCapacity_(std::exchange(other.quadratureCapacity_, 0)),
-      quadratureNodes_(std::exchange(other.quadratureNodes_, 0)) {}
+      quadratureNodes_(std::exchange(other.quadratureNodes_, 0)),
+      seriesValues_(std::exchange(other.seriesValues_, nullptr)),
+      seriesValuesCapacity_(std::exchange(other.seriesValuesCapacity_, 0)) {}
 
 Engine& Engine::operator=(Engine&& other) noexcept {
     if (this != &other) {
         releaseStorage(storage_);
         releaseStorage(quadrature_);
+        releaseStorage(seriesValues_);
         storage_ = std::exchange(other.storage_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         termCount_ = std::exchange(other.termCount_, 0);
@@ -68,15 +78,66 @@ Engine& Engine::operator=(Engine&& other) noexcept {
         quadrature_ = std::exchange(other.quadrature_, nullptr);
         quadratureCapacity_ = std::exchange(other.quadratureCapacity_, 0);
         quadratureNodes_ = std::exchange(other.quadratureNodes_, 0);
+        seriesValues_ = std::exchange(other.seriesValues_, nullptr);
+        seriesValuesCapacity_ = std::exchange(other.seriesValuesCapacity_, 0);
     }
     return *this;
 }
 
-int Engine::compute(const Layer& first, const Layer& second) {
+int Engine::compute(const Layer& first, const Layer& second) { return computeSeries(first, second, false); }
+
+int Engine::compute(const Layer& first, const Layer& second, Derivatives& derivatives) {
+    const int termCount = computeSeries(first, second, true);
+    if (termCount == 0) return 0;
+    const Scatterer s = normalise(first, second);
+    const SeriesValues v = seriesValuesIn(seriesValues_, entriesFor(seriesValuesCapacity_));
+    ScattererDerivatives d;
+    if ((safeguards_ & kBareCore) == 0) {
+        const bool normBySize = !(s.m2Re == 1.0 && s.m2Im == 0.0);
+        computeDerivatives(s, coefficients(), v, normSquare_, normBySize, efficiencies_, d);
+    } else {
+        // The core computed as the sphere it is, whose index and size are
+        // the shell's and the core's alike.
+        const Scatterer core{s.x, s.x, s.m1Re, s.m1Im, s.m1Re, s.m1Im, s.signConvention};
+        ScattererDerivatives c;
+        CoefficientView coreCoefficients = coefficients();
+        coreCoefficients.termCount = termCountFor(s.x);  // the orders above are 0
+        computeDerivatives(core, coreCoefficients, v, normSquare_, true, efficiencies_, c);
+        const auto add = [](const DerivativeRecord& u, const DerivativeRecord& w) {
+            return DerivativeRecord{u.Kext + w.Kext, u.Ksca + w.Ksca, u.Kabs + w.Kabs, u.Kback + w.Kback,
+                                    u.Kpr + w.Kpr,   u.g + w.g,       u.albedo + w.albedo};
+        };
+        const double nan = std::nan("");
+        d = {add(c.m1Re, c.m2Re), add(c.m1Im, c.m2Im), add(c.x, c.y),
+             {nan, nan, nan, nan, nan, nan, nan}, {nan, nan, nan, nan, nan, nan, nan}, {}};
+    }
+    // The imaginary parts carry the sign convention; the absorption k is
+    // their magnitude.
+    const double sign = static_cast<double>(s.signConvention);
+    for (DerivativeRecord* r : {&d.m1Im, &d.m2Im}) {
+        *r = {sign * r->Kext, sign * r->Ksca, sign * r->Kabs, sign * r->Kback, sign * r->Kpr, sign * r->g,
+              sign * r->albedo};
+    }
+    const LayerDerivatives shell{d.m2Re, d.m2Im, d.y}, core{d.m1Re, d.m1Im, d.x};
+    const bool swapped = first.size < second.size;
+    derivatives = swapped ? Derivatives{core, shell} : Derivatives{shell, core};
+    return termCount;
+}
+
+int Engine::computeSeries(const Layer& first, const Layer& second, bool keepSeriesValues) {
     const Scatterer s = normalise(first, second);
     const int termCount = termCountFor(s.y);
     if (termCount == 0) return 0;
     const Kernels& k = kernels();
+    if (keepSeriesValues && termCount > seriesValuesCapacity_) {
+        const int entries = entriesFor(termCount);
+        double* grown = allocateDoubles(kSeriesValueArrays * static_cast<std::size_t>(entries));
+        if (grown == nullptr) return 0;
+        releaseStorage(seriesValues_);
+        seriesValues_ = grown;
+        seriesValuesCapacity_ = entries - 2;
+    }
+    const SeriesValues keep = seriesValuesIn(seriesValues_, entriesFor(seriesValuesCapacity_));
     // Grown storage replaces the old only once the computation has run, so
     // that a refusal leaves the previous results readable.
     double* storage = storage_;
@@ -89,8 +150,9 @@ int Engine::compute(const Layer& first, const Layer& second) {
         storage = grown;
     }
     unsigned safeguards = 0;
-    if (!computeSeries(k, s, termCount, logDerivativeTablesIn(storage, entries),
-                       coefficientArraysIn(storage, entries), safeguards)) {
+    if (!coatedmie::computeSeries(k, s, termCount, logDerivativeTablesIn(storage, entries),
+                                  coefficientArraysIn(storage, entries), safeguards,
+                                  keepSeriesValues ? &keep : nullptr)) {
         releaseStorage(grown);
         return 0;
     }
@@ -180,7 +242,9 @@ bool Engine::legendreMoments(int count, double* chi) {
 std::size_t Engine::workspaceBytes() const {
     const std::size_t tables =
         storage_ == nullptr ? 0 : kArraysPerComputation * static_cast<std::size_t>(entriesFor(capacity_));
-    return sizeof(double) * (tables + quadratureCapacity_);
+    const std::size_t values =
+        seriesValues_ == nullptr ? 0 : kSeriesValueArrays * static_cast<std::size_t>(entriesFor(seriesValuesCapacity_));
+    return sizeof(double) * (tables + quadratureCapacity_ + values);
 }
 
 }  // namespace coatedmie

@@ -35,12 +35,25 @@ struct TableQuadruple {
     double y;
 };
 
+// The per-order values of the series that its derivatives start from, entry n
+// for order n: the logarithmic derivatives D_n at y, m2 y, m2 x and m1 x, those
+// of xi_n at y, m2 y and m2 x, psi_n(y)/xi_n(y) and the ratio across the shell.
+struct SeriesValues {
+    double* dY;
+    double *dM2yRe, *dM2yIm, *dM2xRe, *dM2xIm, *dM1xRe, *dM1xIm;
+    double *dXiYRe, *dXiYIm, *dXiM2yRe, *dXiM2yIm, *dXiM2xRe, *dXiM2xIm;
+    double *psiOverXiRe, *psiOverXiIm, *shellRatioRe, *shellRatioIm;
+};
+inline constexpr int kSeriesValueArrays = 17;
+
 // What the per-order loop of the coated sphere reads, and the values it
-// carries from order to order.
+// carries from order to order. Where `keep` is not null the loop also writes
+// its per-order values there.
 struct SeriesArguments {
     double y;
     ComplexResult m2y, m2x;
     ComplexResult m1, m2;
+    const SeriesValues* keep;
 };
 
 struct Recurrences {

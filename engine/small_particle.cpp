@@ -88,7 +88,8 @@ void riccatiRatios(const ComplexResult& z, int termCount, int signConvention,
 
 void smallParticleCoefficients(const Scatterer& sphere, int termCount,
                                const LogDerivativeTables& tables,
-                               const CoefficientArrays& coefficients, unsigned& safeguards) {
+                               const CoefficientArrays& coefficients, unsigned& safeguards,
+                               const SeriesValues* keep) {
     const int s = sphere.signConvention;
     const double y = sphere.y;
     const double x = sphere.x;
@@ -163,6 +164,18 @@ void smallParticleCoefficients(const Scatterer& sphere, int termCount,
         if (lossless) {
             a.re = losslessRealPart(a.re, a.im);
             b.re = losslessRealPart(b.re, b.im);
+        }
+        if (keep != nullptr) {
+            const SeriesValues& k = *keep;
+            k.dY[n] = dY.re;
+            k.dM2yRe[n] = dM2y.re, k.dM2yIm[n] = dM2y.im;
+            k.dM2xRe[n] = atM2x.D[n].re, k.dM2xIm[n] = atM2x.D[n].im;
+            k.dM1xRe[n] = atM1x.D[n].re, k.dM1xIm[n] = atM1x.D[n].im;
+            k.dXiYRe[n] = dXiY.re, k.dXiYIm[n] = dXiY.im;
+            k.dXiM2yRe[n] = dXiM2y.re, k.dXiM2yIm[n] = dXiM2y.im;
+            k.dXiM2xRe[n] = atM2x.dXi[n].re, k.dXiM2xIm[n] = atM2x.dXi[n].im;
+            k.psiOverXiRe[n] = psiOverXi.re, k.psiOverXiIm[n] = psiOverXi.im;
+            k.shellRatioRe[n] = shellRatio.re, k.shellRatioIm[n] = shellRatio.im;
         }
         coefficients.aRe[n] = a.re;
         coefficients.aIm[n] = a.im;

@@ -6,6 +6,7 @@
 
 #include <coatedmie/engine.h>
 
+#include "kernels.h"
 #include "tables.h"
 
 namespace coatedmie {
@@ -18,7 +19,8 @@ namespace coatedmie {
 // the tables.
 void smallParticleCoefficients(const Scatterer& sphere, int termCount,
                                const LogDerivativeTables& tables,
-                               const CoefficientArrays& coefficients, unsigned& safeguards);
+                               const CoefficientArrays& coefficients, unsigned& safeguards,
+                               const SeriesValues* keep);
 
 }  // namespace coatedmie
 

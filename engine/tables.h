@@ -81,11 +81,13 @@ inline CoefficientArrays coefficientArraysIn(double* storage, int entries) {
 }
 
 // Fills the tables and the coefficients of orders 1..termCount of the
-// scatterer, adding to `safeguards` those it took (Safeguard). Returns false,
+// scatterer, adding to `safeguards` those it took (Safeguard), and where
+// `keep` is not null the per-order values of the series there. Returns false,
 // writing no coefficient, when a continued fraction that starts the tables
 // does not end within its pass limit.
+struct SeriesValues;
 bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, const LogDerivativeTables& tables,
-                   const CoefficientArrays& coefficients, unsigned& safeguards);
+                   const CoefficientArrays& coefficients, unsigned& safeguards, const SeriesValues* keep = nullptr);
 
 // Kext, Ksca and Kabs from the coefficients of orders 1..termCount; returns
 // the square of the size parameter they are referred to. For a lossless
@@ -100,6 +102,17 @@ double computeEfficiencies(const Kernels& kernels, const Scatterer& s, int termC
 // The derived quantities from coefficients and the efficiencies they gave.
 void computeDerivedQuantities(const CoefficientView& c, double normSquare,
                               const EfficiencyRecord& efficiencies, DerivedQuantityRecord& derived);
+
+// The derivatives of the efficiencies and derived quantities of a normalised
+// scatterer with respect to Re m1, Im m1, x, Re m2, Im m2 and y (the imaginary
+// parts in its own sign convention), from its coefficients, the per-order
+// values of its series, and its efficiencies referred to normSquare, which is
+// y^2 where normBySize (else x^2).
+struct ScattererDerivatives {
+    DerivativeRecord m1Re, m1Im, x, m2Re, m2Im, y;
+};
+void computeDerivatives(const Scatterer& s, const CoefficientView& c, const SeriesValues& v, double normSquare,
+                        bool normBySize, const EfficiencyRecord& e, ScattererDerivatives& out);
 
 // The angles of an angular evaluation: theta (radians), or, where theta is
 // null, mu = cos(theta) directly, with sin^2(theta) = (1 - mu)(1 + mu).

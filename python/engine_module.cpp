@@ -399,9 +399,9 @@ void shareOut(std::size_t count, int threads, std::size_t chunk, Interruption& i
 // refuse. With Invalid::raise every particle is checked before any is
 // computed, and the first refused one raises ValueError. The GIL is released
 // meanwhile; store and storeInvalid must not touch Python objects.
-template <class Store, class StoreInvalid>
-void computeAll(const Particles& particles, const Options& options, std::size_t chunk, const Store& store,
-                const StoreInvalid& storeInvalid) {
+template <class Compute, class Store, class StoreInvalid>
+void computeAllWith(const Particles& particles, const Options& options, std::size_t chunk, const Compute& computeOne,
+                    const Store& store, const StoreInvalid& storeInvalid) {
     const std::size_t count = particles.size();
     std::atomic<std::size_t> firstInvalid{count};
     std::atomic<bool> outOfMemory{false};
@@ -420,7 +420,7 @@ void computeAll(const Particles& particles, const Options& options, std::size_t 
                 const Layers layers = particles[k];
                 if (options.invalid == Invalid::nan && !valid(layers)) {
                     storeInvalid(k);
-                } else if (compute(engine, layers) == 0) {
+                } else if (computeOne(engine, k, layers) == 0) {
                     outOfMemory.store(true, std::memory_order_relaxed);
                     storeInvalid(k);
                 } else {
@@ -441,6 +441,14 @@ void computeAll(const Particles& particles, const Options& options, std::size_t 
         where = "particle at flat index " + std::to_string(k) + " of shape " + shown(shape) + ": ";
     }
     throw py::value_error(where + describe(check(layers), layers));
+}
+
+template <class Store, class StoreInvalid>
+void computeAll(const Particles& particles, const Options& options, std::size_t chunk, const Store& store,
+                const StoreInvalid& storeInvalid) {
+    computeAllWith(
+        particles, options, chunk, [](Engine& engine, std::size_t, const Layers& layers) { return compute(engine, layers); },
+        store, storeInvalid);
 }
 
 // ---------------------------------------------------------------------------
@@ -516,6 +524,65 @@ py::object efficiencies(py::handle alpha1, py::handle index1, py::handle alpha2,
         });
     return efficienciesType(N, columns[0], columns[1], columns[2], columns[3], columns[4], columns[5],
                             columns[6]);
+}
+
+// Values as efficiencies() gives them, and their derivatives: an array of the
+// particles' shape + (7, 6), quantities Kext, Ksca, Kabs, Kback, Kpr, g,
+// albedo, parameters index1.real, index1.imag (k of n + ik), alpha1,
+// index2.real, index2.imag, alpha2.
+py::tuple derivatives(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2, py::handle threads,
+                      py::handle invalid) {
+    const Options options = readOptions(threads, invalid);
+    const Particles particles(alpha1, index1, alpha2, index2);
+    refuseBeyondMemory("derivatives", 50, "8-byte numbers", 8, particles.shape());
+    std::vector<py::ssize_t> jacobianShape(particles.shape().begin(), particles.shape().end());
+    jacobianShape.push_back(7);
+    jacobianShape.push_back(6);
+    py::array_t<std::int64_t> N(particles.shape());
+    py::array_t<double> jacobian(jacobianShape);
+    std::int64_t* n = N.mutable_data();
+    double* jac = jacobian.mutable_data();
+    std::vector<py::array_t<double>> columns;
+    double* values[7];
+    for (int c = 0; c < 7; ++c) values[c] = columns.emplace_back(particles.shape()).mutable_data();
+    computeAllWith(
+        particles, options, 8,
+        [&](Engine& engine, std::size_t k, const Layers& layers) {
+            Derivatives d;
+            const int terms = engine.compute(first(layers), second(layers), d);
+            if (terms == 0) return terms;
+            const DerivativeRecord* columnsOf[6] = {&d.first.indexRe,  &d.first.indexIm,  &d.first.size,
+                                                    &d.second.indexRe, &d.second.indexIm, &d.second.size};
+            double* row = jac + 42 * k;
+            for (int p = 0; p < 6; ++p) {
+                const DerivativeRecord& r = *columnsOf[p];
+                const double quantities[7] = {r.Kext, r.Ksca, r.Kabs, r.Kback, r.Kpr, r.g, r.albedo};
+                for (int q = 0; q < 7; ++q) row[6 * q + p] = quantities[q];
+            }
+            return terms;
+        },
+        [&](std::size_t k, Engine& engine) {
+            const EfficiencyRecord& e = engine.efficiencies();
+            const DerivedQuantityRecord dq = engine.derivedQuantities();
+            const double row[7] = {e.Kext, e.Ksca, e.Kabs, dq.Kback, dq.Kpr, dq.g, dq.albedo};
+            n[k] = engine.termCount();
+            for (int c = 0; c < 7; ++c) values[c][k] = row[c];
+        },
+        [&](std::size_t k) {
+            n[k] = 0;
+            for (int c = 0; c < 7; ++c) values[c][k] = kNaN;
+            for (int q = 0; q < 42; ++q) jac[42 * k + q] = kNaN;
+        });
+    if (particles.scalar()) {
+        const auto scalar = [](py::array_t<double>& a) { return py::float_(*a.data()); };
+        return py::make_tuple(makeEfficiencies(py::int_(*N.data()), scalar(columns[0]), scalar(columns[1]),
+                                               scalar(columns[2]), scalar(columns[3]), scalar(columns[4]),
+                                               scalar(columns[5]), scalar(columns[6])),
+                              jacobian);
+    }
+    return py::make_tuple(efficienciesType(N, columns[0], columns[1], columns[2], columns[3], columns[4],
+                                           columns[5], columns[6]),
+                          jacobian);
 }
 
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -1094,6 +1161,12 @@ Examples
 'portable'
 >>> coatedmie.set_vector_path(widest)
 )");
+    m.def("_derivatives", &derivatives, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
+          py::kw_only(), py::arg("threads") = py::none(), py::arg("invalid") = "raise",
+          "_derivatives(alpha1, index1, alpha2, index2, *, threads=None, invalid='raise')\n--\n\n"
+          "(values, jacobian): values as efficiencies() gives them, bit for bit, and an array of the particles' "
+          "shape + (7, 6) of their derivatives: quantities Kext, Ksca, Kabs, Kback, Kpr, g, albedo; parameters "
+          "index1.real, index1.imag (the k of n + ik), alpha1, index2.real, index2.imag, alpha2.");
     m.def("_safeguards", &safeguards, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"), py::arg("index2"),
           "_safeguards(alpha1, index1, alpha2, index2)\n--\n\n"
           "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "

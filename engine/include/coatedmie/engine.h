@@ -69,6 +69,26 @@ struct DerivedQuantityRecord {
     double albedo;  // single-scattering albedo Ksca / Kext; exactly 1 when Kabs is +0
 };
 
+// The derivatives of the efficiencies and derived quantities with respect to
+// one real parameter, efficiencies referred to the same cross-section as the
+// values (at the value of the parameter, the cross-section's own change
+// included where the parameter is its radius).
+struct DerivativeRecord {
+    double Kext, Ksca, Kabs, Kback, Kpr, g, albedo;
+};
+
+// With respect to a layer's parameters: the real part of its refractive
+// index, the imaginary part in the n + ik convention (k >= 0, the absorption:
+// whichever sign the index was written with), and its size parameter.
+struct LayerDerivatives {
+    DerivativeRecord indexRe, indexIm, size;
+};
+
+// Of both layers, in the order Engine::compute took them.
+struct Derivatives {
+    LayerDerivatives first, second;
+};
+
 // ---------------------------------------------------------------------------
 // Input rules. The engine computes whatever it is given (see
 // Engine::compute); these are the inputs for which its results are
@@ -287,6 +307,17 @@ public:
     // the literal series.
     int compute(const Layer& first, const Layer& second);
 
+    // The same computation, bit for bit, and the derivatives of the
+    // efficiencies and derived quantities with respect to both layers'
+    // parameters, from the coefficients' derivatives (exact, computed from
+    // the per-order values of the series, not by finite differences). The
+    // derivatives are written only on success. They keep the efficiencies'
+    // cross-section: for a shell of index exactly 1 + 0i, x^2. Where a
+    // vacuum shell's core is computed alone (kBareCore) the derivatives with
+    // respect to the shell's index are NaN and those with respect to its size
+    // 0. Costs a few times the values, and a further 136 bytes per order kept.
+    int compute(const Layer& first, const Layer& second, Derivatives& derivatives);
+
     // The results of the last successful computation (N = 0 and zeros before
     // the first).
     int termCount() const { return termCount_; }
@@ -340,6 +371,8 @@ public:
     std::size_t workspaceBytes() const;
 
 private:
+    int computeSeries(const Layer& first, const Layer& second, bool keepSeriesValues);
+
     double* storage_ = nullptr;
     int capacity_ = 0;  // orders the storage holds
     int termCount_ = 0;
@@ -350,6 +383,8 @@ private:
     double* quadrature_ = nullptr;
     std::size_t quadratureCapacity_ = 0;  // doubles
     int quadratureNodes_ = 0;
+    double* seriesValues_ = nullptr;  // the per-order values the derivatives need
+    int seriesValuesCapacity_ = 0;    // orders they hold
 };
 
 }  // namespace coatedmie
