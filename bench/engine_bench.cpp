@@ -8,7 +8,7 @@
 //   particle), all 2N + 1 and the first 64, with the rule already in the
 //   Engine and, for all moments, computed afresh;
 // - angular table: I1 and I2 per (order, angle) pair, the plain
-//   implementation one angle per call against computeIntensities on each
+//   implementation one angle per call against the angular kernel of each
 //   vector path the processor runs, for N = 99998 with 1801 angles and N = 28
 //   with 100000 angles.
 // - safeguards: a particle for each safeguard the engine takes where the

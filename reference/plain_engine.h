@@ -10,7 +10,8 @@ struct Efficiencies {
     double Kext, Ksca, Kabs;
 };
 
-// computeCoatedSphere's contract (not reentrant) for outer size parameters
+// The literal series (not reentrant, one computation at a time) for outer
+// size parameters
 // from 0.01 to the table capacity; below, only the log-derivative tables are
 // the engine's (its coefficients take another path there).
 int efficiencies(double alpha1, double index1Re, double index1Im, double alpha2, double index2Re,

@@ -1,7 +1,7 @@
 // Small particles. Below an outer size parameter of 0.01 the coefficients
 // come from ratios that do not cancel; here they are held against the
 // quadruple-precision reference (its Rayleigh limit below y = 1e-8). From 0.01
-// up the plain implementation holds every bit (fast_paths_test.cpp).
+// up the plain implementation holds every bit (vector_paths_test.cpp).
 #include <quadmath.h>
 
 #include <cmath>
