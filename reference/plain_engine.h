@@ -10,10 +10,11 @@ struct Efficiencies {
     double Kext, Ksca, Kabs;
 };
 
-// The literal series (not reentrant, one computation at a time) for outer
-// size parameters
-// from 0.01 to the table capacity; below, only the log-derivative tables are
-// the engine's (its coefficients take another path there).
+// The literal series, one computation at a time, for outer size parameters
+// from 0.01 to the largest accepted: term count and efficiencies as the
+// engine gives them where it takes no safeguard; below 0.01 only the
+// log-derivative tables are the engine's (its coefficients take another path
+// there).
 int efficiencies(double alpha1, double index1Re, double index1Im, double alpha2, double index2Re,
                  double index2Im, Efficiencies& result);
 
