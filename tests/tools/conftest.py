@@ -12,3 +12,10 @@ def pytest_runtest_makereport(item, call):
     if report.skipped and os.environ.get("CI") == "true":
         report.outcome = "failed"
         report.longrepr = f"skipped under CI, where nothing may be: {report.longrepr}"
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_collectreport(report):
+    if report.skipped and os.environ.get("CI") == "true":
+        report.outcome = "failed"
+        report.longrepr = f"skipped under CI, where nothing may be: {report.longrepr}"
