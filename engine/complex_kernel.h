@@ -1,34 +1,21 @@
 // Complex arithmetic of the engine. Every complex quotient and product is
-// formed by the plain formula of complexQuotientProduct (no operand scaling,
-// no fused multiply-add), which fixes the last bits of every complex result;
-// the engine's loops take the half they need of it (here, and lane by lane in
-// lanes.h). Complex values travel as separate real and imaginary parts.
+// formed by the plain formulas below (no operand scaling, no fused
+// multiply-add), which fix the last bits of every complex result; here for
+// one pair of operands, lane by lane in lanes.h. Complex values travel as
+// separate real and imaginary parts.
 #ifndef COATEDMIE_COMPLEX_KERNEL_H
 #define COATEDMIE_COMPLEX_KERNEL_H
 
 namespace coatedmie {
-
-// u/w and u*w for one pair of operands.
-struct QuotientProduct {
-    double quotRe;
-    double quotIm;
-    double prodRe;
-    double prodIm;
-};
 
 struct ComplexResult {
     double re;
     double im;
 };
 
-// u = a + ib, w = c + id. The quotient divides by c*c + d*d as it stands, so
-// w = 0 gives a NaN quotient (never infinity) while the product stays exact;
-// moduli beyond about 1e154 overflow the denominator. Nothing traps.
-void complexQuotientProduct(double a, double b, double c, double d, QuotientProduct& result);
-
-// The two halves of complexQuotientProduct on their own, for the places that
-// use only one of them: the same operations on the same operands, so the same
-// bits, without the divisions (or products) whose results would be dropped.
+// u/w and u*w for u = a + ib, w = c + id. The quotient divides by c*c + d*d
+// as it stands, so w = 0 gives a NaN quotient (never infinity); moduli beyond
+// about 1e154 overflow the denominator. Nothing traps.
 inline ComplexResult complexQuotient(double a, double b, double c, double d) {
     const double den = c * c + d * d;
     return {(a * c + b * d) / den, (b * c - a * d) / den};
@@ -38,7 +25,7 @@ inline ComplexResult complexProduct(double a, double b, double c, double d) {
     return {a * c - b * d, a * d + b * c};
 }
 
-// The same halves on complex pairs, and z1*z2 - z3*z4 from them (each
+// The same on complex pairs, and z1*z2 - z3*z4 from them (each
 // product rounded before the difference). In a namespace of their own, which
 // argument-dependent lookup does not search.
 namespace pair_arithmetic {

@@ -90,7 +90,7 @@ template <typename V>
     store<V>(im, z.im);
 }
 
-// The operations of complexQuotientProduct, lane by lane, in its order.
+// The operations of complexQuotient and complexProduct, lane by lane, in their order.
 template <typename V>
 [[gnu::always_inline]] inline ComplexLanes<V> quotient(const ComplexLanes<V>& u, const ComplexLanes<V>& w) {
     const V den = w.re * w.re + w.im * w.im;
