@@ -62,6 +62,7 @@ struct Recurrences {
     ComplexResult dXiM2y;
     ComplexResult dXiM2x;
     ComplexResult shellRatio;
+    bool ratioFromTable;  // set where psi_n(y)/psi_{n-1}(y) came from the table's reciprocal
 };
 
 struct EfficiencySums {

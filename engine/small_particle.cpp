@@ -29,8 +29,8 @@ namespace {
 
 using namespace pair_arithmetic;
 
-// y < 0.01 gives at most 4 terms (7.5 * 0.01^0.34 + 2.51 < 4.1).
-constexpr int kMaxOrders = 4;
+// y < 0.1 gives at most 6 terms (7.5 * 0.1^0.34 + 2.6 < 6.1).
+constexpr int kMaxOrders = 6;
 // R starts this many orders above the last one needed, from z/(2K + 3); an
 // error there shrinks by |z|^2/(2n+1)^2 <= 1/(2n+1)^2 at every step down.
 constexpr int kDownwardStartOffset = 10;

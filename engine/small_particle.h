@@ -12,7 +12,7 @@
 namespace coatedmie {
 
 // Writes a_n and b_n, n = 1..termCount, into the coefficient tables. Needs
-// y < kSmallParticleLimit (so termCount <= 4) and the log-derivative tables
+// y < kSmallParticleLimit (so termCount <= 6) and the log-derivative tables
 // filled for this sphere; it reads them only where an argument m y or m x
 // exceeds 1 in modulus.
 // Adds kStartFromTables to `safeguards` where the shell ratio starts from

@@ -1171,7 +1171,8 @@ Examples
           "_safeguards(alpha1, index1, alpha2, index2)\n--\n\n"
           "The engine's Safeguard bits for each particle (broadcast as in efficiencies): 1 start values from "
           "the tables, 2 an exact zero avoided, 4 lossless coefficients put on their circle, 8 a vacuum shell's "
-          "core computed alone, 16 a negative Kabs within rounding set to 0.");
+          "core computed alone, 16 a negative Kabs within rounding set to 0, 32 the small-particle form "
+          "from y = 0.01 to 0.1.");
     m.def("_input_problem", &inputProblem, py::arg("alpha1"), py::arg("index1"), py::arg("alpha2"),
           py::arg("index2"),
           "_input_problem(alpha1, index1, alpha2, index2)\n--\n\n"

@@ -152,7 +152,7 @@ constexpr int kPointsPerDecade = 1;
 // in the dips of I2 the series truncated after the term count of the run
 // leaves that much; indices of some hundreds give up about two digits more.
 TEST(SmallParticlePath, AgreesWithTheQuadReferenceOnTheGrid) {
-    std::vector<double> sizes = {std::nextafter(kSmallParticleLimit, 0.0), 0.0099, 0.008, 0.003};
+    std::vector<double> sizes = {std::nextafter(kSmallParticleLimit, 0.0), 0.05, 0.02, 0.0099, 0.008, 0.003};
     for (int decade = -3; decade >= -8; --decade) {
         for (int step = 0; step < kPointsPerDecade; ++step) {
             sizes.push_back(std::pow(10.0, decade - static_cast<double>(step) / kPointsPerDecade));

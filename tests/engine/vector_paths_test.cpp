@@ -80,8 +80,8 @@ unsigned expectSameAsPlainUnlessSafeguarded(const Layers& l) {
                 }
             }
         }
-        // Below y = 0.01 the coefficients come from a path of their own.
-        if (s.y < kSmallParticleLimit) {
+        // Below y = 0.01 the coefficients have always come from a path of their own.
+        if (s.y < kLiteralSmallParticleLimit) {
             EXPECT_EQ(differing == 0, (safeguards & (kZeroAvoided | kBareCore)) == 0) << l;
             continue;
         }
@@ -117,7 +117,7 @@ TEST(PlainAgreement, EveryRegimeBitForBit) {
         {"equal sizes", {6, 1.33, 0.01, 6, 1.8, 0.2}},
         {"vacuum shell, negative convention", {5, 1, -0.0, 3, 1.5, -0.1}},
         {"no core: NaN results", {5, 1.5, 0.01, 0, 2.0, 0.5}},
-        {"at the small-particle limit", {0.01, 1.5, 0.001, 1e-3, 3.0, 4.0}},
+        {"at the small-particle limit", {0.1, 1.5, 0.001, 1e-3, 3.0, 4.0}},
         {"just below it", {0x1.47ae147ae147ap-7, 1.33, 0, 5e-4, 1.7, 0.1}},
         {"small", {0.5, 1.33, 0, 0.2, 1.7, 0.1}},
         {"metallic core", {20, 1.33, 0, 15, 0.2, 3.5}},
@@ -153,7 +153,10 @@ TEST(PlainAgreement, SafeguardsTakeOverExactlyWhereTheLiteralSeriesFails) {
          kStartFromTables},
         {"small particle, m2 y = pi", {0.005, pi / 0.005, 0, 0.002, 1.5, 0}, kStartFromTables},
         {"m2 y exactly on a zero of psi_2", {psi2Zero / 1.5, 1.5, 0, psi2Zero / 3, 1.75, 0.44}, kZeroAvoided},
-        {"lossless, low contrast", {0.02, 1.0001, 0, 0.02, 1.0001, 0}, kLosslessRealParts},
+        {"lossless, low contrast", {0.12, 1.0001, 0, 0.12, 1.0001, 0}, kLosslessRealParts},
+        {"y on a zero of psi_2, 1e-9 away", {5.76345919689455 * (1 + 1e-9), 1.33, 1e-9, 2.88, 1.5, 0},
+         kStartFromTables},
+        {"small, strong contrast", {0.01, 1.5, 0.001, 1e-3, 3.0, 4.0}, kSmallParticleForm},
         {"lossless, many orders", {20000, 1.33, 0, 12000, 1.5, 0}, kLosslessRealParts},
         {"vacuum shell around a tiny core", {3.16227766, 1, 0, 1e-8, 6.5217, 1}, kBareCore},
     };

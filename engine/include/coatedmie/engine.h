@@ -178,7 +178,9 @@ enum Safeguard : unsigned {
     // A start value of the series taken from the log-derivative tables: the
     // shell's argument m2 y or m2 x near a zero of sin (a lossless or weakly
     // absorbing shell, k pi = m2 y on a round grid), or y near a zero of
-    // psi_1, where the closed form and the tables cancel differently.
+    // psi_1, where the closed form and the tables cancel differently; and y
+    // near a zero of a higher psi_n, where psi_n/psi_{n-1} is taken as the
+    // tables' reciprocal for the same reason.
     kStartFromTables = 1u << 0,
     // An entry of a log-derivative table moved by one unit in its last place
     // off an exact zero of k/z + D_k, which would give NaN.
@@ -193,6 +195,10 @@ enum Safeguard : unsigned {
     // Kext - Ksca, negative, lies within the rounding of Re a_n and Re b_n:
     // Kabs is +0, as below the absorption cutoff.
     kAbsorptionUnresolved = 1u << 4,
+    // An outer size parameter from 0.01 to 0.1: the coefficients from the
+    // form that carries the small particle's physics without the closed
+    // forms' cancellation (below 0.01 the engine has always taken it).
+    kSmallParticleForm = 1u << 5,
 };
 
 // ---------------------------------------------------------------------------
@@ -302,9 +308,9 @@ public:
     //
     // Accuracy. Below an outer size parameter of 0.01 the coefficients come
     // from a path that avoids the cancellation of the closed forms for small
-    // sizes. Where the literal series would lose its digits elsewhere, a
-    // Safeguard takes over (see above); everywhere else every bit is that of
-    // the literal series.
+    // sizes (and up to 0.1 as the Safeguard kSmallParticleForm). Where the
+    // literal series would lose its digits elsewhere, a Safeguard takes over
+    // (see above); everywhere else every bit is that of the literal series.
     int compute(const Layer& first, const Layer& second);
 
     // The same computation, bit for bit, and the derivatives of the
