@@ -28,7 +28,8 @@ import numpy as np
 
 ANGLES = [0.0, 30.0, 90.0, 150.0, 180.0]
 SAFEGUARDS = {1: "start values from the tables", 2: "exact zero avoided", 4: "lossless circle",
-              8: "vacuum shell: the bare core", 16: "absorption below rounding"}
+              8: "vacuum shell: the bare core", 16: "absorption below rounding",
+              32: "small-particle form, 0.01 <= y < 0.1"}
 
 # Runs inside the build's own process: the particles in, every result out.
 WORKER = """
