@@ -135,12 +135,21 @@ def digits_lost(arguments, order):
 
 def start_digits(x, m1, y, m2):
     """A first working precision: what the recurrence loses at the outer
-    boundary, where every coefficient takes its digits from, up to the
-    engine's term count. The digits the inner arguments lose beyond their
-    size reach the coefficients only where both precisions agree on them;
-    where they do not, at_two_precisions raises the precision."""
-    arguments = [mpc(m2) * y, mpf(y)]
-    return 40 + digits_lost(arguments, engine_term_count(y) + 1)
+    boundary up to the last order summed (in a thick absorbing shell that
+    includes the 2 Im(m2 y) / ln 10 digits by which psi_n(m2 y) and
+    chi_n(m2 y) grow alike, which the coefficients cancel), and in the core
+    beyond that common growth, up to the orders whose field still reaches
+    the shell's inner surface (beyond |m2 x| the weight of A_n and B_n falls
+    like chi_n(m2 x)^-2). Where that is not enough, at_two_precisions raises
+    the precision."""
+    outer = digits_lost([mpc(m2) * y, mpf(y)], term_limit(y))
+    core = 0
+    if x:
+        z = mpc(m1) * x
+        inner = abs(complex(m2)) * x
+        growth = 2 * float(abs(z.imag)) / math.log(10)
+        core = max(0, digits_lost([z], min(term_limit(y), int(inner + 8 * inner ** (1 / 3) + 15))) - int(growth))
+    return 40 + max(outer, core)
 
 
 # --- Coefficients ------------------------------------------------------------
@@ -351,17 +360,18 @@ SCALAR_NAMES = ("Kext", "Ksca", "Kabs", "Kback", "Kpr", "g", "albedo")
 ANGULAR_NAMES = ("S1", "S2", "I1", "I2", "S11", "S12", "S33", "S34", "p")
 
 
-def values_at(x, m1, y, m2, degrees, moment_count, digits):
+def values_at(x, m1, y, m2, degrees, moment_count, digits, radians=False):
     """All quantities at `digits` working digits (less what the recurrences
     lose)."""
     with mp.workdps(digits):
+        mus = [mpmath.cos(mpf(theta)) if radians else cos_degrees(theta) for theta in degrees]
         a, b = series(x, m1, y, m2)
         size = norm_size(x, m2, y)
         values = efficiencies(a, b, size, absorbing=(m1.imag != 0 or m2.imag != 0))
         values["order"] = len(a) - 1
         bits = int(digits * 3.33) + 64
         angular = {name: [] for name in ANGULAR_NAMES}
-        for s1, s2 in amplitudes(a, b, [cos_degrees(d) for d in degrees], bits):
+        for s1, s2 in amplitudes(a, b, mus, bits):
             s11, s12, s33, s34 = mueller(s1, s2)
             for name, value in zip(ANGULAR_NAMES, (s1, s2, norm2(s1), norm2(s2), s11, s12, s33, s34,
                                                    4 * s11 / (mpf(size) ** 2 * values["Ksca"]))):
@@ -404,8 +414,9 @@ def agreeing(low, high, tolerance):
     return True
 
 
-def at_two_precisions(compute, digits, agree, limit=2000):
-    """compute(digits) at digits and digits + 30 until agree(low, high);
+def at_two_precisions(compute, digits, agree, limit=2000, growth=0):
+    """compute(digits) at digits and digits + 30 until agree(low, high),
+    raising digits by 60 (and by `growth` times digits) after each miss;
     returns the higher one and its digits."""
     while True:
         try:
@@ -418,18 +429,20 @@ def at_two_precisions(compute, digits, agree, limit=2000):
             pass  # a Wronskian cancelled to 0: every digit of psi_n lost
         if digits > limit:
             raise NoAgreement(f"no agreement between working precisions up to {limit} digits")
-        digits += 60
+        digits += 60 + int(growth * digits)
 
 
-def reference(alpha1, index1, alpha2, index2, degrees=(), moment_count=0, tolerance=1e-25):
+def reference(alpha1, index1, alpha2, index2, degrees=(), moment_count=0, tolerance=1e-25, radians=False):
     """Every quantity of the particle made of the two layers (as the engine
     takes them: doubles, complex indices), intensities and the rest at the
-    angles in degrees, and the first moment_count Legendre moments. A dict of
-    mp values: the names of SCALAR_NAMES, lists for ANGULAR_NAMES and
-    "moments", and "order" (terms summed) and "digits" (working digits)."""
+    angles in degrees (or, with radians=True, at the angles in radians that
+    the doubles given are exactly), and the first moment_count Legendre
+    moments. A dict of mp values: the names of SCALAR_NAMES, lists for
+    ANGULAR_NAMES and "moments", and "order" (terms summed) and "digits"
+    (working digits)."""
     x, m1, y, m2 = layers(alpha1, index1, alpha2, index2)
-    values, digits = at_two_precisions(lambda d: values_at(x, m1, y, m2, degrees, moment_count, d),
+    values, digits = at_two_precisions(lambda d: values_at(x, m1, y, m2, degrees, moment_count, d, radians),
                                        start_digits(x, m1, y, m2),
-                                       lambda low, high: agreeing(low, high, mpf(tolerance)))
+                                       lambda low, high: agreeing(low, high, mpf(tolerance)), growth=0.5)
     values["digits"] = digits
     return values
