@@ -16,9 +16,10 @@ import math
 
 import mpmath as mp
 
+import coated_series_mp as series
 import mpmath_reference as reference
 
-QUANTITIES = (0, 1, 3, 5)  # Kext, Ksca, Kback, g in reference.case's order
+QUANTITIES = ("Kext", "Ksca", "Kback", "g")
 
 PSI2_ZERO = 9.095011330476355  # the second zero of psi_2
 PSI1_ZERO = 4.493409457909064  # the first zero of psi_1
@@ -46,9 +47,16 @@ def derivatives(alpha1, m1, alpha2, m2, dps):
                  lambda t: (a1, i1, a2, i2 + 1j * t), lambda t: (a1, i1, a2 + t, i2)]
         columns = []
         for move in moves:
-            up, down = reference.case(*move(h)), reference.case(*move(-h))
+            up, down = values(*move(h), dps), values(*move(-h), dps)
             columns.append([(up[q] - down[q]) / (2 * h) for q in QUANTITIES])
         return [[column[q] for column in columns] for q in range(len(QUANTITIES))]
+
+
+def values(alpha1, m1, alpha2, m2, dps):
+    """The series at dps digits, the larger size the shell; an imaginary part
+    moved below 0 stays there (the difference quotient spans k = 0)."""
+    x, m1, y, m2 = (alpha2, m2, alpha1, m1) if alpha1 >= alpha2 else (alpha1, m1, alpha2, m2)
+    return series.values_at(x, m1, y, m2, (), 0, dps)
 
 
 def main():

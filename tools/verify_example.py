@@ -15,19 +15,14 @@ a rounding boundary (default 1e-10) it may round either way; there the
 printed value may be either neighbour. These boundary cases are counted and
 listed, as is every value that differs from the correctly rounded one.
 
-The computation shares nothing with the program's:
-- the series coefficients are the classic ones of Aden and Kerker (1951) for
-  the coated sphere, as written by Bohren and Huffman (1983, section 8.1),
-  from the Riccati-Bessel functions psi_n and chi_n themselves (not their
-  logarithmic derivatives), evaluated by upward recurrence from sin z and
-  cos z with mpmath; the upward recurrence loses digits where psi_n decays,
-  so the whole computation runs at two precisions and must agree to 25
-  digits, else it is repeated with more;
-- the series runs well past the program's term count, until the terms fall
-  below 1e-40;
-- the amplitude sums use pi_n and tau_n from the Legendre recurrence
-  tau_n = n mu pi_n - (n + 1) pi_(n-1), in fixed-point integer arithmetic
-  (2^-P, P >= 200 bits), at the exact angle in degrees of each line.
+The computation, in tools/coated_series_mp.py, shares nothing with the
+program's: the classic coefficients of Aden and Kerker (1951) for the coated
+sphere, as written by Bohren and Huffman (1983, section 8.1), from the
+Riccati-Bessel functions themselves by upward recurrence in mpmath, the series
+run until its terms fall below 1e-40, the amplitude sums in fixed-point
+integers at the exact angle in degrees of each line. The whole computation
+runs at two precisions and must agree to 25 digits, else it is repeated with
+more.
 
 Conventions are the program's: the layer with the larger size parameter is
 the shell (on a tie the first one); imaginary parts of either sign give the
@@ -44,7 +39,6 @@ suite's "skipped") when mpmath is missing.
 """
 
 import argparse
-import math
 import os
 import re
 import sys
@@ -57,6 +51,8 @@ try:
 except ImportError:
     print("verify_example: needs mpmath (Debian: python3-mpmath); skipping", file=sys.stderr)
     sys.exit(77)
+import coated_series_mp as coated
+from coated_series_mp import I, riccati
 
 PARAMETER_NAME = "Parameter_in.txt"
 HEADER_NAME = "Header_Coated_TA.txt"
@@ -66,8 +62,6 @@ FIXED = re.compile(r"-?[0-9]+\.[0-9]{6}")
 EXPONENT = re.compile(r"-?[0-9]\.[0-9]{6}e[+-][0-9]{3}")
 ABSORPTION_CUTOFF = 1e-10
 AGREEMENT = mpf(10) ** -25
-TAIL = mpf(10) ** -40
-I = mpc(0, 1)
 
 
 class ExampleError(Exception):
@@ -96,139 +90,13 @@ def angle_grid(count, start, end):
     return [float(i - 1) * step + start for i in range(1, count + 1)]
 
 
-# --- Riccati-Bessel functions ----------------------------------------------
-
-def riccati(z, order):
-    """psi_n(z) = z j_n(z) and chi_n(z) = -z y_n(z), n = 0..order, with their
-    derivatives, by the upward recurrence f_(n+1) = (2n+1)/z f_n - f_(n-1)
-    from psi_(-1) = cos z, psi_0 = sin z, chi_(-1) = -sin z, chi_0 = cos z.
-    xi_n = psi_n - i chi_n is then the outgoing wave for m = n + ik, k >= 0."""
-    psi = [None] * (order + 1)
-    chi = [None] * (order + 1)
-    dpsi = [None] * (order + 1)
-    dchi = [None] * (order + 1)
-    psi_before, psi_now = mpmath.cos(z), mpmath.sin(z)
-    chi_before, chi_now = -mpmath.sin(z), mpmath.cos(z)
-    for n in range(order + 1):
-        psi[n], chi[n] = psi_now, chi_now
-        # f_n' = f_(n-1) - n/z f_n
-        dpsi[n] = psi_before - n * psi_now / z
-        dchi[n] = chi_before - n * chi_now / z
-        factor = (2 * n + 1) / z
-        psi_before, psi_now = psi_now, factor * psi_now - psi_before
-        chi_before, chi_now = chi_now, factor * chi_now - chi_before
-    return psi, chi, dpsi, dchi
-
-
-# --- Coefficients and efficiencies -----------------------------------------
+# --- The series --------------------------------------------------------------
 
 def normalised(p):
     """(x, m1, y, m2): core size and index, outer size and shell index, both
     imaginary parts non-negative (the sign convention does not change any
     printed result)."""
-    first = (p["alpha1"], p["re1"], abs(p["im1"]))
-    second = (p["alpha2"], p["re2"], abs(p["im2"]))
-    shell, core = (second, first) if first[0] < second[0] else (first, second)
-    return core[0], (core[1], core[2]), shell[0], (shell[1], shell[2])
-
-
-def coated_coefficients(x, m1, y, m2, order):
-    """a_n, b_n for n = 1..order (Bohren and Huffman, eqs. 8.2), all
-    arguments exact mp values."""
-    m1x, m2x, m2y = m1 * x, m2 * x, m2 * y
-    psi1, _, dpsi1, _ = riccati(m1x, order)
-    psi2x, chi2x, dpsi2x, dchi2x = riccati(m2x, order)
-    psi2y, chi2y, dpsi2y, dchi2y = riccati(m2y, order)
-    psiy, chiy, dpsiy, dchiy = riccati(y, order)
-    a, b = [None], [None]
-    for n in range(1, order + 1):
-        A = ((m2 * psi2x[n] * dpsi1[n] - m1 * dpsi2x[n] * psi1[n])
-             / (m2 * chi2x[n] * dpsi1[n] - m1 * dchi2x[n] * psi1[n]))
-        B = ((m2 * psi1[n] * dpsi2x[n] - m1 * psi2x[n] * dpsi1[n])
-             / (m2 * dchi2x[n] * psi1[n] - m1 * dpsi1[n] * chi2x[n]))
-        xi, dxi = psiy[n] - I * chiy[n], dpsiy[n] - I * dchiy[n]
-        inner_a = dpsi2y[n] - A * dchi2y[n]
-        outer_a = psi2y[n] - A * chi2y[n]
-        inner_b = dpsi2y[n] - B * dchi2y[n]
-        outer_b = psi2y[n] - B * chi2y[n]
-        a.append((psiy[n] * inner_a - m2 * dpsiy[n] * outer_a)
-                 / (xi * inner_a - m2 * dxi * outer_a))
-        b.append((m2 * psiy[n] * inner_b - dpsiy[n] * outer_b)
-                 / (m2 * xi * inner_b - dxi * outer_b))
-    return a, b
-
-
-def term_limit(y):
-    """Well past the usual y + 4 y^(1/3) + 2: beyond n = y the terms fall like
-    exp(-(4/3) ((n - y) / (y/2)^(1/3))^(3/2)), below 1e-40 here;
-    tail_small() confirms it."""
-    return int(y + 14 * y ** (1 / 3) + 30)
-
-
-def digits_lost(arguments, order):
-    """Upward, psi_n(z) is the decaying solution where n > |z|: the recurrence
-    then loses about as many digits as chi_n(z)^2 has beyond 1."""
-    lost = 0
-    with mp.workdps(30):
-        for z in arguments:
-            chi_before, chi_now = -mpmath.sin(z), mpmath.cos(z)
-            for n in range(order):
-                chi_before, chi_now = chi_now, (2 * n + 1) / z * chi_now - chi_before
-            lost = max(lost, 2 * float(mpmath.log10(abs(chi_now) + 1)))
-    return int(lost)
-
-
-def tail_small(a, b):
-    return all(abs(a[n]) + abs(b[n]) < TAIL for n in range(len(a) - 3, len(a)))
-
-
-def efficiencies(a, b, norm_size):
-    ext = mpf(0)
-    sca = mpf(0)
-    for n in range(1, len(a)):
-        ext += (2 * n + 1) * (a[n] + b[n]).real
-        sca += (2 * n + 1) * (abs(a[n]) ** 2 + abs(b[n]) ** 2)
-    norm = mpf(norm_size) ** 2
-    return 2 * ext / norm, 2 * sca / norm
-
-
-def to_fixed(value, bits):
-    return int(mpmath.nint(mpmath.ldexp(value, bits)))
-
-
-def intensities(a, b, angles_deg, bits):
-    """(I1, I2) per angle from S1 = sum w_n (a_n pi_n + b_n tau_n) and
-    S2 = sum w_n (a_n tau_n + b_n pi_n), w_n = (2n+1)/(n(n+1)), in integers
-    scaled by 2^bits; the sums carry the scale squared."""
-    order = len(a) - 1
-    wa = [None] + [((2 * n + 1) * a[n]) / (n * (n + 1)) for n in range(1, order + 1)]
-    wb = [None] + [((2 * n + 1) * b[n]) / (n * (n + 1)) for n in range(1, order + 1)]
-    war = [0] + [to_fixed(v.real, bits) for v in wa[1:]]
-    wai = [0] + [to_fixed(v.imag, bits) for v in wa[1:]]
-    wbr = [0] + [to_fixed(v.real, bits) for v in wb[1:]]
-    wbi = [0] + [to_fixed(v.imag, bits) for v in wb[1:]]
-    one = 1 << bits
-    result = []
-    for degrees in angles_deg:
-        mu = to_fixed(mpmath.cos(mpf(degrees) * mpmath.pi / 180), bits)
-        pi_before, pi_now = 0, one      # pi_0, pi_1
-        tau = mu                        # tau_1
-        s1r = war[1] * pi_now + wbr[1] * tau
-        s1i = wai[1] * pi_now + wbi[1] * tau
-        s2r = war[1] * tau + wbr[1] * pi_now
-        s2i = wai[1] * tau + wbi[1] * pi_now
-        for n in range(2, order + 1):
-            pi_next = ((2 * n - 1) * ((mu * pi_now) >> bits) - n * pi_before) // (n - 1)
-            tau = n * ((mu * pi_next) >> bits) - (n + 1) * pi_now
-            pi_before, pi_now = pi_now, pi_next
-            s1r += war[n] * pi_now + wbr[n] * tau
-            s1i += wai[n] * pi_now + wbi[n] * tau
-            s2r += war[n] * tau + wbr[n] * pi_now
-            s2i += wai[n] * tau + wbi[n] * pi_now
-        i1 = mpmath.ldexp(mpf(s1r * s1r + s1i * s1i), -4 * bits)
-        i2 = mpmath.ldexp(mpf(s2r * s2r + s2i * s2i), -4 * bits)
-        result.append((i1, i2))
-    return result
+    return coated.layers(p["alpha1"], complex(p["re1"], p["im1"]), p["alpha2"], complex(p["re2"], p["im2"]))
 
 
 def true_values(p, digits):
@@ -237,24 +105,12 @@ def true_values(p, digits):
     x, m1, y, m2 = normalised(p)
     angles = angle_grid(p["count"], p["start"], p["end"])
     with mp.workdps(digits):
-        core = mpc(*m1)
-        shell = mpc(*m2)
-        order = term_limit(y)
-        while True:
-            a, b = coated_coefficients(mpf(x), core, mpf(y), shell, order)
-            if tail_small(a, b):
-                break
-            order += 20 + int(4 * y ** (1 / 3))
-        # A core in vacuum: the shell is only a boundary, the cross-section the core's.
-        norm_size = x if m2[0] == 1.0 and m2[1] == 0.0 else y
-        kext, ksca = efficiencies(a, b, norm_size)
-        kabs = kext - ksca
-        if m1[1] == 0 and m2[1] == 0:
-            kabs = mpf(0)  # no absorbing layer: exactly zero, whatever the rounding residue
-        table = intensities(a, b, angles, int(digits * 3.33) + 64)
+        a, b = coated.series(x, m1, y, m2)
+        values = coated.efficiencies(a, b, coated.norm_size(x, m2, y), absorbing=(m1.imag != 0 or m2.imag != 0))
+        table = coated.intensities(a, b, angles, int(digits * 3.33) + 64)
         return {
-            "order": order,
-            "Kext": +kext, "Ksca": +ksca, "Kabs": +kabs,
+            "order": len(a) - 1,
+            "Kext": values["Kext"], "Ksca": values["Ksca"], "Kabs": values["Kabs"],
             "table": [(deg, +i1, +i2, +(i1 + i2)) for deg, (i1, i2) in zip(angles, table)],
         }
 
@@ -266,20 +122,19 @@ def agree(u, v):
 def converged_values(p):
     """Runs at two precisions until every printed quantity agrees to 25 digits."""
     x, m1, y, m2 = normalised(p)
-    arguments = [mpc(*m1) * x, mpc(*m2) * x, mpc(*m2) * y, mpf(y)]
-    digits = 40 + digits_lost([z for z in arguments if z != 0], term_limit(y))
-    while True:
-        low = true_values(p, digits)
-        high = true_values(p, digits + 30)
+    arguments = [mpc(m1) * x, mpc(m2) * x, mpc(m2) * y, mpf(y)]
+    digits = 40 + coated.digits_lost([z for z in arguments if z != 0], coated.term_limit(y))
+
+    def printed_agree(low, high):
         pairs = [(low[k], high[k]) for k in ("Kext", "Ksca", "Kabs")]
         for row_low, row_high in zip(low["table"], high["table"]):
             pairs += list(zip(row_low[1:], row_high[1:]))
-        with mp.workdps(digits + 30):
-            if all(agree(u, v) for u, v in pairs):
-                return high, digits + 30
-        if digits > 2000:
-            raise ExampleError("no agreement between working precisions up to 2000 digits")
-        digits += 60
+        return all(agree(u, v) for u, v in pairs)
+
+    try:
+        return coated.at_two_precisions(lambda d: true_values(p, d), digits, printed_agree)
+    except coated.NoAgreement as error:
+        raise ExampleError(str(error)) from None
 
 
 # --- Rounding check ----------------------------------------------------------
@@ -407,8 +262,8 @@ def verify(folder, margin, out):
     check_header(os.path.join(folder, HEADER_NAME), p, values, tally)
     check_table(os.path.join(folder, TABLE_NAME), values, tally)
     x, m1, y, m2 = normalised(p)
-    print(f"{folder}: core x = {x:g}, m1 = {m1[0]:g} + {m1[1]:g}i; shell y = {y:g}, "
-          f"m2 = {m2[0]:g} + {m2[1]:g}i; {values['order']} terms, {digits} digits, "
+    print(f"{folder}: core x = {x:g}, m1 = {m1.real:g} + {m1.imag:g}i; shell y = {y:g}, "
+          f"m2 = {m2.real:g} + {m2.imag:g}i; {values['order']} terms, {digits} digits, "
           f"{time.time() - started:.1f} s", file=out)
     print(f"  {tally.checked} values checked, {len(tally.boundary)} boundary cases "
           f"(true value within {margin:g} of a rounding boundary), "
@@ -439,7 +294,7 @@ def self_test(out):
 
     with mp.workdps(50):
         for z in (mpf("0.7"), mpc("3.3", "0.02"), mpc("1.5", "4.2"), mpf(12)):
-            with mp.workdps(50 + digits_lost([z], 30)):
+            with mp.workdps(50 + coated.digits_lost([z], 30)):
                 psi, chi, dpsi, _ = riccati(z, 30)
             for n in (0, 1, 7, 30):
                 half = mpmath.sqrt(mpmath.pi * z / 2)
@@ -465,11 +320,11 @@ def self_test(out):
             return a, b
 
         m = mpc("1.5", "0.1")
-        a, b = coated_coefficients(mpf(2), m, mpf(4), m, 25)
+        a, b = coated.coated_coefficients(mpf(2), m, mpf(4), m, 25)
         ha, hb = homogeneous(4, m, 25)
         expect("core and shell of one index give the homogeneous sphere's coefficients",
                all(abs(a[n] - ha[n]) + abs(b[n] - hb[n]) < mpf(10) ** -35 for n in range(1, 26)))
-        a, b = coated_coefficients(mpf(2), m, mpf(4), mpc(1, 0), 25)
+        a, b = coated.coated_coefficients(mpf(2), m, mpf(4), mpc(1, 0), 25)
         ha, hb = homogeneous(2, m, 25)
         expect("a shell of index 1 gives the core's coefficients",
                all(abs(a[n] - ha[n]) + abs(b[n] - hb[n]) < mpf(10) ** -35 for n in range(1, 26)))
@@ -478,8 +333,9 @@ def self_test(out):
         # 0.6328, m = 1.55: Qsca = Qext = 3.10543, Qback = 2.92534.
         size = 2 * mpmath.pi * mpf("0.525") / mpf("0.6328")
         a, b = homogeneous(size, mpc("1.55", 0), 30)
-        kext, ksca = efficiencies(a, b, size)
-        back = intensities(a, b, [180.0], 250)[0][0]
+        values = coated.efficiencies(a, b, size, absorbing=False)
+        kext, ksca = values["Kext"], values["Ksca"]
+        back = coated.intensities(a, b, [180.0], 250)[0][0]
         expect("homogeneous sphere, x = 5.213, m = 1.55: Qext = Qsca = 3.10543",
                mpmath.nstr(kext, 6) == "3.10543" and mpmath.nstr(ksca, 6) == "3.10543")
         expect("homogeneous sphere, x = 5.213, m = 1.55: Qback = 4 I1(180) / x^2 = 2.92534",
