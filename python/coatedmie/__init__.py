@@ -7,7 +7,9 @@ Two ways in:
   and `sphere_scattering` (amplitude functions, Mueller matrix, phase function, differential cross-section at given
   angles) take the materials' refractive indices, the vacuum wavelength and diameters in one length unit, and the
   medium's index; `distribution` and `lognormal` average over populations, `optical_coefficients` turns those
-  averages into coefficients in Mm^-1; `lookup_table` computes grids lazily with Dask; `read_index_table` reads
+  averages into coefficients in Mm^-1; `core_shell_jacobian`, `sphere_jacobian`, `distribution_jacobian` and
+  `lognormal_jacobian` add the exact derivatives of each; `retrieve` finds every particle or population within
+  bounds that fits measured quantities; `lookup_table` computes grids lazily with Dask; `read_index_table` reads
   tabulated refractive indices.
 - In the engine's terms: `efficiencies`, `intensities`, `amplitudes`, `mueller`, `phase_function` and
   `legendre_moments` take each layer as a size parameter (2 pi r n_medium / wavelength of its outer surface) and a
@@ -50,16 +52,19 @@ import numpy as np
 from ._engine import (Efficiencies, __version__, amplitudes, efficiencies, intensities, legendre_moments,
                       mueller, phase_function, set_vector_path, vector_path)
 from .distributions import (BulkOptics, ConvergenceWarning, LognormalOptics, OpticalCoefficients, distribution,
-                            lognormal, optical_coefficients)
+                            distribution_jacobian, lognormal, lognormal_jacobian, optical_coefficients)
 from .index_tables import IndexTable, read_index_table
 from .lookup import lookup_table
-from .particles import CoreShell, Scattering, core_shell, core_shell_scattering, sphere, sphere_scattering
+from .particles import (CoreShell, Jacobian, Scattering, core_shell, core_shell_jacobian, core_shell_scattering,
+                        sphere, sphere_jacobian, sphere_scattering)
+from .retrieval import Retrieval, Solution, retrieve
 
-__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "IndexTable", "LognormalOptics",
-           "OpticalCoefficients", "Scattering", "amplitudes", "angle_grid", "core_shell", "core_shell_scattering",
-           "distribution", "efficiencies", "intensities", "legendre_moments", "lognormal", "lookup_table", "mueller",
-           "optical_coefficients", "phase_function", "read_index_table", "set_vector_path", "sphere",
-           "sphere_scattering", "vector_path"]
+__all__ = ["BulkOptics", "ConvergenceWarning", "CoreShell", "Efficiencies", "IndexTable", "Jacobian",
+           "LognormalOptics", "OpticalCoefficients", "Retrieval", "Scattering", "Solution", "amplitudes", "angle_grid",
+           "core_shell", "core_shell_jacobian", "core_shell_scattering", "distribution", "distribution_jacobian",
+           "efficiencies", "intensities", "legendre_moments", "lognormal", "lognormal_jacobian", "lookup_table",
+           "mueller", "optical_coefficients", "phase_function", "read_index_table", "retrieve", "set_vector_path",
+           "sphere", "sphere_jacobian", "sphere_scattering", "vector_path"]
 
 
 def angle_grid(count, start, end):

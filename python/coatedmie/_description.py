@@ -89,7 +89,7 @@ class Particles:
         self.names = names
         self.values = dict(zip(ROLES, np.broadcast_arrays(*converted)))
         self.shape = self.values["wavelength"].shape
-        y, self.index1, self.alpha2, self.index2, _, _ = _layers(**self.values)
+        y, self.index1, self.alpha2, self.index2, self.no_core, self.no_shell = _layers(**self.values)
         self.alpha1 = np.where(_description_refused(**self.values), np.nan, y)
         self._refused = None
 

@@ -226,7 +226,7 @@ def test_moments_against_an_independent_quadrature_of_the_phase_function(layers)
 
 
 @pytest.mark.parametrize("module", ["coatedmie", "coatedmie._engine", "coatedmie.particles", "coatedmie.distributions",
-                                    "coatedmie.index_tables"])
+                                    "coatedmie.index_tables", "coatedmie.retrieval"])
 def test_the_docstring_examples_hold(module):
     assert doctest.testmod(importlib.import_module(module)).failed == 0
 
