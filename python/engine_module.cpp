@@ -493,6 +493,40 @@ py::object scalarEfficiencies(const Layers& layers, Invalid invalid) {
                             py::float_(d.Kback), py::float_(d.Kpr), py::float_(d.g), py::float_(d.albedo));
 }
 
+// The term counts and the seven values of Efficiencies, one entry per
+// particle.
+struct EfficiencyColumns {
+    py::array_t<std::int64_t> N;
+    std::int64_t* n;  // the arrays' storage, written by the worker threads
+    std::vector<py::array_t<double>> columns;
+    double* values[7];
+
+    explicit EfficiencyColumns(const std::vector<py::ssize_t>& shape) : N(shape), n(N.mutable_data()) {
+        for (int c = 0; c < 7; ++c) values[c] = columns.emplace_back(shape).mutable_data();
+    }
+    void store(std::size_t k, const Engine& engine) {
+        const EfficiencyRecord& e = engine.efficiencies();
+        const DerivedQuantityRecord d = engine.derivedQuantities();
+        const double row[7] = {e.Kext, e.Ksca, e.Kabs, d.Kback, d.Kpr, d.g, d.albedo};
+        n[k] = engine.termCount();
+        for (int c = 0; c < 7; ++c) values[c][k] = row[c];
+    }
+    void storeNaN(std::size_t k) {
+        n[k] = 0;
+        for (int c = 0; c < 7; ++c) values[c][k] = kNaN;
+    }
+    // One Efficiencies record of arrays, or of numbers for a single particle.
+    py::object record(bool scalar) {
+        if (scalar) {
+            const auto number = [&](int c) { return py::float_(*columns[c].data()); };
+            return makeEfficiencies(py::int_(*N.data()), number(0), number(1), number(2), number(3), number(4),
+                                    number(5), number(6));
+        }
+        return efficienciesType(N, columns[0], columns[1], columns[2], columns[3], columns[4], columns[5],
+                                columns[6]);
+    }
+};
+
 py::object efficiencies(py::handle alpha1, py::handle index1, py::handle alpha2, py::handle index2,
                         py::handle threads, py::handle invalid) {
     const Options options = readOptions(threads, invalid);
@@ -504,26 +538,11 @@ py::object efficiencies(py::handle alpha1, py::handle index1, py::handle alpha2,
     if (particles.scalar()) return scalarEfficiencies(particles[0], options.invalid);
 
     refuseBeyondMemory("efficiencies", 8, "8-byte numbers", 8, particles.shape());
-    py::array_t<std::int64_t> N(particles.shape());
-    std::int64_t* n = N.mutable_data();
-    std::vector<py::array_t<double>> columns;
-    double* values[7];
-    for (int c = 0; c < 7; ++c) values[c] = columns.emplace_back(particles.shape()).mutable_data();
+    EfficiencyColumns out(particles.shape());
     computeAll(
-        particles, options, 16,
-        [&](std::size_t k, Engine& engine) {
-            const EfficiencyRecord& e = engine.efficiencies();
-            const DerivedQuantityRecord d = engine.derivedQuantities();
-            const double row[7] = {e.Kext, e.Ksca, e.Kabs, d.Kback, d.Kpr, d.g, d.albedo};
-            n[k] = engine.termCount();
-            for (int c = 0; c < 7; ++c) values[c][k] = row[c];
-        },
-        [&](std::size_t k) {
-            n[k] = 0;
-            for (int c = 0; c < 7; ++c) values[c][k] = kNaN;
-        });
-    return efficienciesType(N, columns[0], columns[1], columns[2], columns[3], columns[4], columns[5],
-                            columns[6]);
+        particles, options, 16, [&](std::size_t k, Engine& engine) { out.store(k, engine); },
+        [&](std::size_t k) { out.storeNaN(k); });
+    return out.record(false);
 }
 
 // Values as efficiencies() gives them, and their derivatives: an array of the
@@ -538,13 +557,9 @@ py::tuple derivatives(py::handle alpha1, py::handle index1, py::handle alpha2, p
     std::vector<py::ssize_t> jacobianShape(particles.shape().begin(), particles.shape().end());
     jacobianShape.push_back(7);
     jacobianShape.push_back(6);
-    py::array_t<std::int64_t> N(particles.shape());
     py::array_t<double> jacobian(jacobianShape);
-    std::int64_t* n = N.mutable_data();
     double* jac = jacobian.mutable_data();
-    std::vector<py::array_t<double>> columns;
-    double* values[7];
-    for (int c = 0; c < 7; ++c) values[c] = columns.emplace_back(particles.shape()).mutable_data();
+    EfficiencyColumns out(particles.shape());
     computeAllWith(
         particles, options, 8,
         [&](Engine& engine, std::size_t k, const Layers& layers) {
@@ -561,28 +576,12 @@ py::tuple derivatives(py::handle alpha1, py::handle index1, py::handle alpha2, p
             }
             return terms;
         },
-        [&](std::size_t k, Engine& engine) {
-            const EfficiencyRecord& e = engine.efficiencies();
-            const DerivedQuantityRecord dq = engine.derivedQuantities();
-            const double row[7] = {e.Kext, e.Ksca, e.Kabs, dq.Kback, dq.Kpr, dq.g, dq.albedo};
-            n[k] = engine.termCount();
-            for (int c = 0; c < 7; ++c) values[c][k] = row[c];
-        },
+        [&](std::size_t k, Engine& engine) { out.store(k, engine); },
         [&](std::size_t k) {
-            n[k] = 0;
-            for (int c = 0; c < 7; ++c) values[c][k] = kNaN;
+            out.storeNaN(k);
             for (int q = 0; q < 42; ++q) jac[42 * k + q] = kNaN;
         });
-    if (particles.scalar()) {
-        const auto scalar = [](py::array_t<double>& a) { return py::float_(*a.data()); };
-        return py::make_tuple(makeEfficiencies(py::int_(*N.data()), scalar(columns[0]), scalar(columns[1]),
-                                               scalar(columns[2]), scalar(columns[3]), scalar(columns[4]),
-                                               scalar(columns[5]), scalar(columns[6])),
-                              jacobian);
-    }
-    return py::make_tuple(efficienciesType(N, columns[0], columns[1], columns[2], columns[3], columns[4],
-                                           columns[5], columns[6]),
-                          jacobian);
+    return py::make_tuple(out.record(particles.scalar()), jacobian);
 }
 
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
