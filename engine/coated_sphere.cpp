@@ -363,16 +363,10 @@ bool computeSeries(const Kernels& kernels, const Scatterer& s, int termCount, co
 
     ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, sign);
     if (psiOverXiStartFromTable(y, ySquare, sign, D.Dy[2], psiOverXi)) safeguards |= kStartFromTables;
-    ComplexResult atM2x = shellStartFactor(m2x.re, m2x.im, sign);
-    ComplexResult atM2y = shellStartFactor(m2y.re, m2y.im, sign);
-    if (m2x.re * m2x.re + m2x.im * m2x.im > 1.0 && shellStartCancels(atM2x)) {
-        atM2x = tableShellStartFactor(m2x.im, sign, D.Dm2xRe[1], D.Dm2xIm[1]);
-        safeguards |= kStartFromTables;
-    }
-    if (m2y.re * m2y.re + m2y.im * m2y.im > 1.0 && shellStartCancels(atM2y)) {
-        atM2y = tableShellStartFactor(m2y.im, sign, D.Dm2yRe[1], D.Dm2yIm[1]);
-        safeguards |= kStartFromTables;
-    }
+    const ComplexResult atM2x = shellStartFactorOrTable(shellStartFactor(m2x.re, m2x.im, sign), m2x.re, m2x.im,
+                                                        sign, D.Dm2xRe[1], D.Dm2xIm[1], safeguards);
+    const ComplexResult atM2y = shellStartFactorOrTable(shellStartFactor(m2y.re, m2y.im, sign), m2y.re, m2y.im,
+                                                        sign, D.Dm2yRe[1], D.Dm2yIm[1], safeguards);
     const double orderZeroXi = static_cast<double>(sign);  // xi_0'/xi_0 = i s
     Recurrences r{psiOverXi,
                   {0.0, orderZeroXi},

@@ -110,16 +110,10 @@ void smallParticleCoefficients(const Scatterer& sphere, int termCount,
     ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s);
     // Where an argument beyond 1 lies near k pi, the ratios below come from
     // its table: the start value must then come from there too.
-    ComplexResult startM2x = smallArgumentShellStartFactor(m2x.re, m2x.im, s);
-    ComplexResult startM2y = smallArgumentShellStartFactor(m2y.re, m2y.im, s);
-    if (m2x.re * m2x.re + m2x.im * m2x.im > 1.0 && shellStartCancels(startM2x)) {
-        startM2x = tableShellStartFactor(m2x.im, s, tables.Dm2xRe[1], tables.Dm2xIm[1]);
-        safeguards |= kStartFromTables;
-    }
-    if (m2y.re * m2y.re + m2y.im * m2y.im > 1.0 && shellStartCancels(startM2y)) {
-        startM2y = tableShellStartFactor(m2y.im, s, tables.Dm2yRe[1], tables.Dm2yIm[1]);
-        safeguards |= kStartFromTables;
-    }
+    const ComplexResult startM2x = shellStartFactorOrTable(smallArgumentShellStartFactor(m2x.re, m2x.im, s), m2x.re,
+                                                           m2x.im, s, tables.Dm2xRe[1], tables.Dm2xIm[1], safeguards);
+    const ComplexResult startM2y = shellStartFactorOrTable(smallArgumentShellStartFactor(m2y.re, m2y.im, s), m2y.re,
+                                                           m2y.im, s, tables.Dm2yRe[1], tables.Dm2yIm[1], safeguards);
     ComplexResult shellRatio = shellRatioFromFactors(startM2x, startM2y, m2x.im, m2y.im, s);
     const bool lossless = isLossless(sphere);
 

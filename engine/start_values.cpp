@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <coatedmie/engine.h>
+
 #include "library_square.h"
 
 namespace coatedmie {
@@ -78,6 +80,13 @@ ComplexResult tableShellStartFactor(double b, int signConvention, double tableD0
 
 bool shellStartCancels(const ComplexResult& factor) {
     return factor.re * factor.re + factor.im * factor.im < kStartCancellationBound * kStartCancellationBound;
+}
+
+ComplexResult shellStartFactorOrTable(const ComplexResult& factor, double a, double b, int signConvention,
+                                      double tableD0Re, double tableD0Im, unsigned& safeguards) {
+    if (!(a * a + b * b > 1.0 && shellStartCancels(factor))) return factor;
+    safeguards |= kStartFromTables;
+    return tableShellStartFactor(b, signConvention, tableD0Re, tableD0Im);
 }
 
 ComplexResult shellRatioFromFactors(const ComplexResult& atM2x, const ComplexResult& atM2y, double b,

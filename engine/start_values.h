@@ -69,6 +69,10 @@ ComplexResult tableShellStartFactor(double b, int signConvention, double tableD0
 // across the shell, reaches the coefficients only through the core's share of
 // them, of order |z|^3.
 bool shellStartCancels(const ComplexResult& factor);
+// The factor computed at z = a + ib, or, where |z| > 1 and it cancels, the
+// table's (adding kStartFromTables to safeguards).
+ComplexResult shellStartFactorOrTable(const ComplexResult& factor, double a, double b, int signConvention,
+                                      double tableD0Re, double tableD0Im, unsigned& safeguards);
 // The ratio from the two factors, b = Im m2x and d = Im m2y.
 ComplexResult shellRatioFromFactors(const ComplexResult& atM2x, const ComplexResult& atM2y, double b,
                                     double d, int signConvention);
