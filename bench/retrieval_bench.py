@@ -56,6 +56,11 @@ CASES = {
         {"d_core": (0.5, 2.0), "coating_thickness": (0, 0.5)},
         [("Csca", 0.55), ("Cback", 0.55), ("Cabs", 0.45)], 0.02,
         {"d_core": (0.65, 1.85), "coating_thickness": (0.05, 0.45)}),
+    "dust coated with water, scattering and backscatter only": (
+        "core_shell", {"m_core": 1.53 + 0.008j, "m_shell": 1.33},
+        {"d_core": (0.5, 2.0), "coating_thickness": (0, 0.5)},
+        [("Csca", 0.55), ("Cback", 0.55)], 0.02,
+        {"d_core": (0.65, 1.85), "coating_thickness": (0.05, 0.45)}),
     "gold nanoshell in water": (
         "core_shell", {"m_core": 1.45, "m_shell": {w: complex(GOLD(w)) for w in (650, 800)}, "n_medium": 1.33},
         {"d_core": (80, 200), "coating_thickness": (5, 30)},
@@ -72,6 +77,8 @@ POPULATION = (
 def computed(model, known, parameters, keys):
     """The quantities of keys for the particle or population, by the package's value calls."""
     everything = {**known, **parameters}
+    if "m_shell.real" in everything:
+        everything["m_shell"] = everything.pop("m_shell.real") + 1j * everything.pop("m_shell.imag")
     values = {}
     for quantity, wavelength in keys:
         def at(name):

@@ -71,11 +71,13 @@ _COMPLEX = {"m_core", "m_shell", "m"}
 
 # First-grid nodes per axis by the number of unknowns, and for populations.
 _FIRST_GRID = {1: 65, 2: 33, 3: 13, 4: 7}
-_FIRST_GRID_POPULATION = {1: 33, 2: 17, 3: 9, 4: 5}
+_FIRST_GRID_POPULATION = {1: 33, 2: 17, 3: 5, 4: 4}
 # Cells are halved until the residuals, in standard deviations, stray from
-# linear by at most _LINEAR on them, at most _DEPTH times.
+# linear by at most _LINEAR on them, at most _DEPTH times (populations, each
+# node a lognormal integral per wavelength, _DEPTH_POPULATION times).
 _LINEAR = 0.5
 _DEPTH = 12
+_DEPTH_POPULATION = 4
 _SEARCH_RTOL = 1e-3
 
 
@@ -267,12 +269,12 @@ class _Search:
     """The cells of the unit box that may hold a point of chi-square at most the threshold. Cells are (origin,
     size) on an integer lattice of step 1 / scale; each node is computed once."""
 
-    def __init__(self, misfit, unknowns, first_grid):
+    def __init__(self, misfit, unknowns, first_grid, depth):
         self.misfit, self.unknowns = misfit, unknowns
-        self.scale = (first_grid - 1) << _DEPTH
+        self.scale = (first_grid - 1) << depth
         self.nodes, self.residuals, self.slopes = {}, [], []
         grid = np.array(list(itertools.product(range(first_grid - 1), repeat=unknowns)), dtype=np.int64)
-        self.origins, self.sizes = grid << _DEPTH, np.full(len(grid), 1 << _DEPTH, dtype=np.int64)
+        self.origins, self.sizes = grid << depth, np.full(len(grid), 1 << depth, dtype=np.int64)
 
     def corner_rows(self, origins, sizes):
         """Rows of the cells' corners in the node arrays, computing the nodes not yet computed."""
@@ -289,7 +291,7 @@ class _Search:
 
     def run(self, threshold, model_error, max_evaluations):
         """Halve the cells that may hold a consistent point until the residuals are close to linear on them (or
-        12 halvings); the cells kept, and whether every cell was bounded."""
+        the lattice's last halving); the cells kept, and whether every cell was bounded."""
         origins, sizes = self.origins, self.sizes
         kept, complete = [], True
         while len(origins):
@@ -314,10 +316,11 @@ class _Search:
         self.kept = (np.concatenate([o for o, _ in kept]), np.concatenate([s for _, s in kept]))
         return complete
 
-    def seeds(self):
+    def seeds(self, threshold):
         """Starting points for the refinement, best first: in each kept cell, the minimum of the residuals'
         linear model at its best corner, within the cell, where its misfit is a local minimum among the cells
-        the cell touches."""
+        the cell touches, or where it lies inside the cell with a consistent misfit (neighbouring cells may
+        each hold a solution)."""
         origins, sizes = self.kept
         if not len(origins):
             return []
@@ -331,7 +334,9 @@ class _Search:
         corner = (origins + sizes[:, None] * _corners(self.unknowns)[best]) / self.scale
         step = -np.einsum("cum,cm->cu", np.linalg.pinv(j), r)
         low, high = origins / self.scale, (origins + sizes[:, None]) / self.scale
-        point = np.clip(corner + step, low, high)
+        unclipped = corner + step
+        point = np.clip(unclipped, low, high)
+        inside = np.all(point == unclipped, axis=-1)
         score = np.sum((r + np.einsum("cmu,cu->cm", j, point - corner)) ** 2, axis=-1)
         score = np.where(np.isfinite(chi_square[cells, best]), score, np.inf)
         local = np.ones(len(origins), dtype=bool)
@@ -340,7 +345,7 @@ class _Search:
             touching = np.all((low[block, None, :] <= high[None, :, :]) & (low[None, :, :] <= high[block, None, :]),
                               axis=-1)
             local[block] = ~np.any(touching & (score[None, :] < score[block, None]), axis=1)
-        chosen = np.flatnonzero(local & np.isfinite(score))
+        chosen = np.flatnonzero((local | (inside & (score <= threshold))) & np.isfinite(score))
         chosen = chosen[np.argsort(score[chosen], kind="stable")]
         return [np.array(seed) for seed in dict.fromkeys(map(tuple, point[chosen].tolist()))]
 
@@ -365,15 +370,6 @@ def _covariance(J):
     return covariance
 
 
-def _mahalanobis_square(difference, covariance):
-    try:
-        with np.errstate(all="ignore"):
-            finite = np.all(np.isfinite(covariance))
-            return float(difference @ np.linalg.solve(covariance, difference)) if finite else math.inf
-    except np.linalg.LinAlgError:
-        return math.inf
-
-
 def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.99, length_unit=None, grid=None,
              rtol=1e-4, max_evaluations=200_000, threads=None):
     """Every set of particle parameters within bounds that the measurements allow, each with its covariance.
@@ -388,11 +384,13 @@ def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.9
     How it searches: the box of the unknowns is cut into the cells of a first grid (`grid` nodes per axis); at
     every node the quantities and their exact derivatives are computed. A cell is dropped when a lower bound of
     chi-square over it exceeds the threshold: each residual at any point of the cell is at least its smallest
-    magnitude at the corners less the change that the derivatives allow over half a cell, the derivatives taken at
-    most their largest magnitude at the corners plus their spread there. The other cells are halved along every
-    axis, the new nodes computed, and so on, until the residuals change by at most half a standard deviation across
-    half a cell (or 12 halvings). From the best node of each cell that is a local minimum among the kept cells,
-    `scipy.optimize.least_squares` (trust region, within the bounds, exact Jacobian) finds the minimum.
+    magnitude at the corners less the change its derivatives allow over half a cell, and at least its corner
+    values' distance from zero less how far it may stray from their interpolation, the derivatives taken to stay
+    within their range at the corners widened by that range. The other cells are halved along every axis, the new
+    nodes computed, and so on, until the residuals are linear on them to half a standard deviation (or after 12
+    halvings, 4 for populations). In each cell kept the residuals' linear model is minimised; from the cells whose
+    model's misfit is a local minimum among the cells they touch, `scipy.optimize.least_squares` (trust region,
+    within the bounds, exact Jacobian) finds the minimum.
 
     What is guaranteed: a cell with a node of chi-square at most the threshold is never dropped, so no region of
     consistent parameters that holds a node of the first grid is missed (in particular none that holds a whole cell
@@ -432,7 +430,7 @@ def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.9
         The length unit, for coefficients in Mm^-1.
     grid : int, optional
         Nodes per axis of the first grid, at least 2; default 65, 33, 13, 7 and 5 for one to five or more
-        unknowns (33, 17, 9, 5 and 3 for populations).
+        unknowns (33, 17, 5, 4 and 3 for populations).
     rtol : float, optional
         For populations, the relative tolerance of `lognormal`; its error counts in the bounds. Default 1e-4.
     max_evaluations : int, optional
@@ -495,7 +493,7 @@ def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.9
     # (within twice it) the bounds allow for; the refinement to rtol.
     forward.rtol = max(rtol, _SEARCH_RTOL)
     model_error = 2 * forward.rtol * np.abs(measured) / sigma if model == "lognormal" else 0.0
-    search = _Search(misfit, n, first_grid)
+    search = _Search(misfit, n, first_grid, _DEPTH_POPULATION if model == "lognormal" else _DEPTH)
     complete = search.run(threshold, model_error, max_evaluations)
     forward.rtol = rtol
     if not complete:
@@ -504,9 +502,7 @@ def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.9
 
     found = []
     # Where no cell may hold a consistent point, the best node still gives the closest fit, among the rejected.
-    for seed in search.seeds() or search.best_node():
-        if any(_mahalanobis_square(misfit.physical(seed) - s[0], s[1]) < 1 for s in found):
-            continue  # within one standard deviation of a minimum found: that minimum
+    for seed in search.seeds(threshold) or search.best_node():
         cache = {}
 
         def evaluate(t):
@@ -527,18 +523,21 @@ def retrieve(measurements, known, unknown, *, model="core_shell", confidence=0.9
         if not np.all(np.isfinite(r)):
             continue
         chi_square = float(np.sum(r[0] ** 2))
-        covariance = _covariance(derivatives[0] / sigma[:, None])
-        found.append((misfit.physical(t), covariance, chi_square, values[0], at_lower, at_upper))
+        scaled = derivatives[0] / sigma[:, None]
+        found.append((misfit.physical(t), _covariance(scaled), chi_square, values[0], at_lower, at_upper, scaled))
 
-    # Best first; a minimum within one standard deviation of a better one is that one.
+    # Best first; a minimum within one standard deviation of a better one, and
+    # the better one within its, is that one. The squared distance in
+    # standard deviations is |J d|^2, J the residuals' derivatives over sigma,
+    # which holds where the covariance is singular too.
     found.sort(key=lambda s: s[2])
     distinct = []
     for s in found:
-        if not any(min(_mahalanobis_square(s[0] - d[0], s[1]), _mahalanobis_square(s[0] - d[0], d[1])) < 1 or
-                   np.all(np.abs(s[0] - d[0]) <= 1e-9 * (high - low)) for d in distinct):
+        if not any(max(np.sum((s[6] @ (s[0] - d[0])) ** 2), np.sum((d[6] @ (s[0] - d[0])) ** 2)) < 1
+                   for d in distinct):
             distinct.append(s)
 
-    def solution(p, covariance, chi_square, values, at_lower, at_upper):
+    def solution(p, covariance, chi_square, values, at_lower, at_upper, _):
         with np.errstate(invalid="ignore"):
             deviations = np.sqrt(np.diag(covariance))
         return Solution(
