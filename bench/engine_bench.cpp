@@ -214,8 +214,15 @@ void registerAll() {
         // y on the second zero of psi_2 over 1.5, where k/z + D_k is exactly 0.
         {"zero_avoided", {9.095011330476355 / 1.5, 1.5, 0, 9.095011330476355 / 3, 1.75, 0.44},
          {9.095011330476355 / 1.5 * 1.001, 1.5, 0, 9.095011330476355 / 3, 1.75, 0.44}, kZeroAvoided},
-        // A vacuum shell of y = 100 around a core of x = 0.01: the core alone.
-        {"bare_core", {100, 1, 0, 0.01, 1.5, 0.1}, {100, 1.0000000000000002, 0, 0.01, 1.5, 0.1}, kBareCore},
+        // A vacuum shell of y = 100 around a core of x = 0.01: the core alone, a small particle.
+        {"bare_core", {100, 1, 0, 0.01, 1.5, 0.1}, {100, 1.0000000000000002, 0, 0.01, 1.5, 0.1},
+         kBareCore | kSmallParticleForm},
+        // y 1e-9 off the first zero of psi_2: psi_2/psi_1 from the table.
+        {"ratio_from_tables", {5.76345919689455 * (1 + 1e-9), 1.33, 1e-9, 2.88, 1.5, 0},
+         {5.76345919689455 * 1.001, 1.33, 1e-9, 2.88, 1.5, 0}, kStartFromTables},
+        // Just below y = 0.1 the small-particle form, at 0.1 the literal series (six terms both).
+        {"small_particle_form", {0.0999, 1.5, 0.01, 0.06, 2.0, 0.5}, {0.1, 1.5, 0.01, 0.06, 2.0, 0.5},
+         kSmallParticleForm},
     };
     for (const auto& g : guards) {
         benchmark::RegisterBenchmark((std::string("safeguards/") + g.name + "/guarded").c_str(), safeguarded,

@@ -47,40 +47,54 @@ struct RiccatiRatios {
     ComplexResult dXi[kMaxOrders + 1];     // xi_n'/xi_n = Q_n - n/z
 };
 
-// tableRe/tableIm: the log-derivative table of this argument (entry k holds
-// order k - 1), used where |z| > 1; there (n+1)/z - D_n subtracts nothing
-// of much larger size, while the downward start would need more orders.
-void riccatiRatios(const ComplexResult& z, int termCount, int signConvention,
-                   const double* tableRe, const double* tableIm, RiccatiRatios& r) {
-    const double modulusSquare = z.re * z.re + z.im * z.im;
-    if (modulusSquare <= 1.0) {
-        const int start = termCount + kDownwardStartOffset;
-        ComplexResult ratio = quotient(z, {2.0 * start + 3.0, 0.0});
-        for (int n = start; n >= 1; --n) {
+// The ratios at the four arguments y, m2 y, m2 x, m1 x. tableRe/tableIm: the
+// log-derivative table of each (entry k holds order k - 1), used where
+// |z| > 1; there (n+1)/z - D_n subtracts nothing of much larger size, while
+// the downward start would need more orders. The four recurrences run side
+// by side: each is a chain of dependent divisions, and the processor
+// overlaps independent chains.
+void riccatiRatios(const ComplexResult (&z)[4], int termCount, int signConvention,
+                   const double* const (&tableRe)[4], const double* const (&tableIm)[4], RiccatiRatios (&r)[4]) {
+    const int start = termCount + kDownwardStartOffset;
+    bool downward[4];
+    ComplexResult ratio[4];
+    for (int k = 0; k < 4; ++k) {
+        downward[k] = z[k].re * z[k].re + z[k].im * z[k].im <= 1.0;
+        ratio[k] = quotient(z[k], {2.0 * start + 3.0, 0.0});
+    }
+    for (int n = start; n >= 1; --n) {
+        for (int k = 0; k < 4; ++k) {
+            if (!downward[k]) continue;
             // R_{n-1} = z / (2n + 1 - z R_n)
-            const ComplexResult zr = product(z, ratio);
-            ratio = quotient(z, {(2.0 * n + 1.0) - zr.re, -zr.im});
+            const ComplexResult zr = product(z[k], ratio[k]);
+            ratio[k] = quotient(z[k], {(2.0 * n + 1.0) - zr.re, -zr.im});
             if (n - 1 <= termCount) {
-                r.psiUp[n - 1] = ratio;
+                r[k].psiUp[n - 1] = ratio[k];
             }
         }
-    } else {
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (downward[k]) continue;
         for (int n = 0; n <= termCount; ++n) {
-            const double im = tableIm != nullptr ? tableIm[n + 1] : 0.0;
-            r.psiUp[n] = subtract(orderOver(n + 1.0, z), {tableRe[n + 1], im});
+            const double im = tableIm[k] != nullptr ? tableIm[k][n + 1] : 0.0;
+            r[k].psiUp[n] = subtract(orderOver(n + 1.0, z[k]), {tableRe[k][n + 1], im});
         }
     }
     // xi_1 = xi_0 (1/z - i s), so Q_1 = z / (1 - i s z); with Im z of the
     // sign s the divisor is at least 1 in real part.
     const double s = static_cast<double>(signConvention);
-    r.xiDown[1] = quotient(z, {1.0 + s * z.im, -(s * z.re)});
+    for (int k = 0; k < 4; ++k) r[k].xiDown[1] = quotient(z[k], {1.0 + s * z[k].im, -(s * z[k].re)});
     for (int n = 1; n < termCount; ++n) {
-        const ComplexResult zq = product(z, r.xiDown[n]);
-        r.xiDown[n + 1] = quotient(z, {(2.0 * n + 1.0) - zq.re, -zq.im});
+        for (int k = 0; k < 4; ++k) {
+            const ComplexResult zq = product(z[k], r[k].xiDown[n]);
+            r[k].xiDown[n + 1] = quotient(z[k], {(2.0 * n + 1.0) - zq.re, -zq.im});
+        }
     }
-    for (int n = 1; n <= termCount; ++n) {
-        r.D[n] = subtract(orderOver(n + 1.0, z), r.psiUp[n]);
-        r.dXi[n] = subtract(r.xiDown[n], orderOver(static_cast<double>(n), z));
+    for (int k = 0; k < 4; ++k) {
+        for (int n = 1; n <= termCount; ++n) {
+            r[k].D[n] = subtract(orderOver(n + 1.0, z[k]), r[k].psiUp[n]);
+            r[k].dXi[n] = subtract(r[k].xiDown[n], orderOver(static_cast<double>(n), z[k]));
+        }
     }
 }
 
@@ -100,11 +114,13 @@ void smallParticleCoefficients(const Scatterer& sphere, int termCount,
     const ComplexResult m2x{sphere.m2Re * x, sphere.m2Im * x};
     const ComplexResult m1x{sphere.m1Re * x, sphere.m1Im * x};
 
-    RiccatiRatios atY, atM2y, atM2x, atM1x;
-    riccatiRatios({y, 0.0}, termCount, s, tables.Dy, nullptr, atY);
-    riccatiRatios(m2y, termCount, s, tables.Dm2yRe, tables.Dm2yIm, atM2y);
-    riccatiRatios(m2x, termCount, s, tables.Dm2xRe, tables.Dm2xIm, atM2x);
-    riccatiRatios(m1x, termCount, s, tables.Dm1xRe, tables.Dm1xIm, atM1x);
+    RiccatiRatios at[4];
+    riccatiRatios({{y, 0.0}, m2y, m2x, m1x}, termCount, s, {tables.Dy, tables.Dm2yRe, tables.Dm2xRe, tables.Dm1xRe},
+                  {nullptr, tables.Dm2yIm, tables.Dm2xIm, tables.Dm1xIm}, at);
+    const RiccatiRatios& atY = at[0];
+    const RiccatiRatios& atM2y = at[1];
+    const RiccatiRatios& atM2x = at[2];
+    const RiccatiRatios& atM1x = at[3];
 
     const double ySquare = librarySquare(y);
     ComplexResult psiOverXi = psiOverXiStartValue(y, ySquare, s);
