@@ -14,7 +14,10 @@ solution, which holds whatever the curvature, so that a gap between the two is t
 approximation at the noise level. Several solutions: for the particle cases, the solutions of the noise-free
 measurements (zeros of their misfit) are found independently, by a dense grid of values (no derivatives) polished
 by least squares on finite differences; a trial with several counts as detected when each lies within the
-three-standard-deviation region of a reported solution.
+three-standard-deviation region of a reported solution (noise may move, merge or remove such solutions). The
+search's completeness: the consistent minima of the noisy misfit found the same way on a 601 x 601 grid, and how
+many of them are reported (the same point, or within one standard deviation of a reported solution, which is
+one solution with it).
 """
 
 import os
@@ -97,15 +100,16 @@ def computed(model, known, parameters, keys):
     return values
 
 
-def exact_solutions(model, known, unknown, keys, measured, sigma, nodes=241):
-    """The zeros of the noise-free misfit inside the bounds, found without derivatives."""
+def brute_force_minima(model, known, unknown, keys, measured, sigma, largest, nodes=241):
+    """The local minima of the misfit inside the bounds of chi-square at most largest, found without derivatives:
+    the local minima of a dense grid, polished by least squares on finite differences."""
     names = list(unknown)
     axes = [np.linspace(*unknown[name], nodes) for name in names]
     A, B = np.meshgrid(*axes, indexing="ij")
     misfit = np.zeros_like(A)
     for key in keys:
         misfit += ((computed(model, known, {names[0]: A, names[1]: B}, [key])[key] - measured[key]) / sigma[key]) ** 2
-    starts = np.argwhere((misfit == minimum_filter(misfit, size=3, mode="nearest")) & (misfit < 4))
+    starts = np.argwhere((misfit == minimum_filter(misfit, size=3, mode="nearest")) & (misfit < largest + 4))
     low, high = np.array([unknown[n][0] for n in names]), np.array([unknown[n][1] for n in names])
 
     def residuals(p):
@@ -115,7 +119,7 @@ def exact_solutions(model, known, unknown, keys, measured, sigma, nodes=241):
     for i, j in starts:
         fit = least_squares(residuals, [A[i, j], B[i, j]], bounds=(low, high), x_scale=high - low, xtol=1e-12,
                             ftol=1e-14, gtol=1e-14)
-        if 2 * fit.cost < 1e-8 and not any(np.all(np.abs(fit.x - z) < 1e-4 * (high - low)) for z in zeros):
+        if 2 * fit.cost <= largest and not any(np.all(np.abs(fit.x - z) < 1e-4 * (high - low)) for z in zeros):
             zeros.append(fit.x)
     return zeros
 
@@ -129,11 +133,22 @@ def within(point, solution, names, probability):
             return False
 
 
+def same(point, solution, names, unknown):
+    """Whether a minimum is the solution: the same point, or within its one-standard-deviation region."""
+    d = point - np.array([solution.parameters[n] for n in names])
+    width = np.array([unknown[n][1] - unknown[n][0] for n in names])
+    if np.all(np.abs(d) <= 1e-5 * width):
+        return True
+    with np.errstate(all="ignore"):
+        return bool(np.all(np.isfinite(solution.covariance)) and d @ np.linalg.pinv(solution.covariance) @ d < 1)
+
+
 def run(name, case, trials, seed, oracle):
     model, known, unknown, keys, noise, truths = case
     names = list(unknown)
     rng = np.random.default_rng(seed)
-    counts = dict(covered=0, covered_delta=0, none=0, several=0, truth_several=0, detected=0, on_bound=0)
+    counts = dict(covered=0, covered_delta=0, none=0, several=0, truth_several=0, detected=0, on_bound=0,
+                  consistent=0, reported=0)
     seconds, evaluations = [], []
     for _ in range(trials):
         truth = {n: rng.uniform(*truths[n]) for n in names}
@@ -154,7 +169,14 @@ def run(name, case, trials, seed, oracle):
             at_truth = sum(((exact[k] - measured[k][0]) / sigma[k]) ** 2 for k in keys)
             counts["covered_delta"] += at_truth - r.solutions[0].chi_square <= chi2.ppf(0.9545, len(names))
         if oracle:
-            zeros = exact_solutions(model, known, unknown, keys, exact, sigma)
+            zeros = brute_force_minima(model, known, unknown, keys, exact, sigma, 1e-8)
+            # The search's completeness: the consistent minima of the noisy misfit, by brute force on a grid
+            # finer than the search's first, each reported (or within one standard deviation of a reported one,
+            # which merges them).
+            values = {k: v for k, (v, _) in measured.items()}
+            minima = brute_force_minima(model, known, unknown, keys, values, sigma, r.threshold, nodes=601)
+            counts["consistent"] += len(minima)
+            counts["reported"] += sum(any(same(m, s, names, unknown) for s in r.solutions) for m in minima)
             if len(zeros) > 1:
                 counts["truth_several"] += 1
                 counts["detected"] += all(any(within(dict(zip(names, z)), s, names, 0.9973) for s in r.solutions)
@@ -164,7 +186,8 @@ def run(name, case, trials, seed, oracle):
           f"({rate:.1%}, binomial sd {np.sqrt(0.9545 * 0.0455 / trials):.1%}), within Delta chi2 "
           f"{counts['covered_delta']}; no solution {counts['none']}, several {counts['several']}, on a bound "
           f"{counts['on_bound']}" + (f"; several in truth {counts['truth_several']}, all reported "
-                                      f"{counts['detected']}" if oracle else "") +
+                                      f"{counts['detected']}; consistent minima by brute force {counts['consistent']}, "
+                                      f"reported {counts['reported']}" if oracle else "") +
           f"; time per retrieval median {statistics.median(seconds):.3f} s (max {max(seconds):.2f} s), "
           f"{statistics.median(evaluations):.0f} evaluations", flush=True)
     return counts
